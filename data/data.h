@@ -1,0 +1,103 @@
+// The data layer: the table of open data files, and the record operations
+// that move whole records between the record manager and the record areas
+// the callers registered at open. Callers name a file by the file number
+// they gave it; only this layer calls the record manager.
+//
+// Every operation that can fail reports a 16-bit status in its last
+// argument: 0 success; the record manager's statuses pass through unchanged;
+// and the layer's own statuses below.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Fixed sizes of every record-manager call of the data layer.
+constexpr int kDataBufferSize = 1536;
+constexpr int kKeyBufferSize = 256;
+constexpr int kPositionBlockSize = 128;
+constexpr int kMaxPathLength = 255;
+constexpr int kSlotCount = 40;  // slots 1..40; entry 0 is scratch
+
+// Statuses of the data layer's own.
+constexpr std::int16_t kStatusFileNotOpen = 3;         // file number not registered
+constexpr std::int16_t kStatusAlreadyOpen = 1002;      // file number already registered
+constexpr std::int16_t kStatusNoFreeSlot = 1003;       // 40 files open
+constexpr std::int16_t kStatusNoSuchKey = 1004;        // key number not a key of the file
+constexpr std::int16_t kStatusRecordTooLong = 1005;    // record longer than its area or the buffer
+constexpr std::int16_t kStatusBadDictionary = 1006;    // dictionary length outside 0..1536
+constexpr std::int16_t kStatusPathTooLong = 1007;      // data path longer than 255 characters
+constexpr std::int16_t kStatusBadDescription = 1009;   // Stat answer that does not fit its buffer
+
+// One slot of the table.
+struct OpenFileEntry {
+    std::int16_t fileNumber = 0;                          // 0 marks a free slot
+    unsigned char positionBlock[kPositionBlockSize + 1] = {};
+    unsigned char* recordArea = nullptr;                  // caller-owned
+    std::int32_t recordAreaSize = 0;                      // bytes the caller registered
+    std::int32_t recordLength = 0;                        // from Stat at open
+    std::int16_t keyNumber = 0;                           // current key
+    std::string keyValue;                                 // current key value
+};
+
+struct OpenFileTable {
+    bool created = false;
+    OpenFileEntry entries[kSlotCount + 1];
+};
+extern OpenFileTable openFileTable;
+
+// The record manager's entry. The data layer calls it through this pointer,
+// set at start-up (tests put a scripted stand-in behind it).
+using RecordManagerEntry = std::int16_t (*)(std::uint16_t operation, void* positionBlock,
+                                            void* dataBuffer, std::uint32_t* dataLength,
+                                            void* keyBuffer, std::uint8_t keyLength,
+                                            std::int8_t keyNumber);
+void setRecordManager(RecordManagerEntry entry);
+RecordManagerEntry recordManager();
+
+// The slot holding `fileNumber` (> 0); else minus the highest-numbered free
+// slot; 0 when not registered and no slot is free.
+std::int16_t findSlot(std::int16_t fileNumber);
+
+// Registers `fileNumber` with its record area of `recordAreaSize` bytes and
+// opens the data file `name` (".dat" appended when its last component has no
+// dot), creating it from rootDir + "ddf\" + base name + ".xdf" when missing
+// and waiting 3000 ms at a time while another user holds it. Status 0, 1002
+// or 1003; every other failure shows the fatal message and ends the program
+// with exit code 0.
+void openDataFile(std::int16_t fileNumber, const std::string& name, void* recordArea,
+                  std::int32_t recordAreaSize, std::int16_t& status);
+
+// The file's record length and the total length of key `keyNumber`, both
+// through Stat; both 0 when the file is not registered; key length 0 when
+// the key number is not a key of the file.
+void describeKey(std::int16_t fileNumber, std::int16_t keyNumber, std::int16_t& keyLength,
+                 std::int16_t& recordLength);
+
+// One record-manager call of `operation` on the file of `slot`, moving the
+// record between the slot's record area and the record manager.
+void exchangeRecord(std::int16_t slot, std::int16_t operation, std::int16_t& status);
+
+// Makes `keyNumber` the current key and reads the record whose key equals
+// `keyValue` (direction 0), the first at or after it (> 0) or the last at or
+// before it (< 0). Status 3, 1004, or the record manager's (22 counts as 0).
+void seekByKey(std::int16_t fileNumber, std::int16_t keyNumber, std::string keyValue,
+               std::int16_t direction, std::int16_t& status);
+
+// Moves |count| records along the current key (backward when count < 0) and
+// reads the record reached. Count 0 does nothing. Status 3 or the record
+// manager's (22 counts as 0).
+void stepRecords(std::int16_t fileNumber, std::int16_t count, std::int16_t& status);
+
+// Inserts the record in the file's record area and appends one line to
+// "db.log" in the current directory. Status 3 (no line written) or the
+// record manager's.
+void insertRecord(std::int16_t fileNumber, std::int16_t& status);
+
+// Appends the operations-log line (file number, operation, status) to
+// "db.log": each number as a sign position, its digits and a blank, the
+// first two filled with blanks to the next multiple of 14 columns; CR LF.
+void appendOperationsLog(std::int16_t fileNumber, std::int16_t operation, std::int16_t status);
+
+// Closes every data file with the record manager's Reset and empties the
+// table; on a failed Reset the table is left as it was.
+void closeAllDataFiles(std::int16_t& status);

@@ -1,0 +1,49 @@
+/* The record manager's single entry: one call per operation on a data file.
+ *
+ *   operation      operation code (0 Open, 1 Close, 2 Insert, 3 Update,
+ *                  4 Delete, 5 Get Equal, 6 Get Next, 7 Get Previous,
+ *                  8 Get Greater, 9 Get Greater or Equal, 10 Get Less,
+ *                  11 Get Less or Equal, 12 Get First, 13 Get Last,
+ *                  14 Create, 15 Stat, 28 Reset)
+ *   positionBlock  the caller's 128-byte block for the file, filled by Open
+ *   dataBuffer     record or description; dataLength in: bytes offered,
+ *                  out: bytes returned
+ *   keyBuffer      key value or path; at least 255 bytes
+ *   keyLength      bytes of the key buffer offered
+ *   keyNumber      key (index) number, or the mode for Open and Create
+ *
+ * Returns the status: 0 on success, else the record manager's classic status
+ * codes. */
+#ifndef NUBO_ENGINE_BTRCALL_H
+#define NUBO_ENGINE_BTRCALL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define NUBO_BTRCALL_CONV __stdcall
+#else
+#define NUBO_BTRCALL_CONV
+#endif
+
+#if defined(_WIN32) && defined(NUBO_ENGINE_SHARED_BUILD)
+#define NUBO_BTRCALL_EXPORT __declspec(dllexport)
+#elif defined(__GNUC__)
+#define NUBO_BTRCALL_EXPORT __attribute__((visibility("default")))
+#else
+#define NUBO_BTRCALL_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+NUBO_BTRCALL_EXPORT int16_t NUBO_BTRCALL_CONV BTRCALL(uint16_t operation, void* positionBlock,
+                                                      void* dataBuffer, uint32_t* dataLength,
+                                                      void* keyBuffer, uint8_t keyLength,
+                                                      int8_t keyNumber);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

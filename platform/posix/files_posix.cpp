@@ -1,0 +1,203 @@
+// Files, names and the current directory on POSIX.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+int fd(const File& f) { return static_cast<int>(f.handle); }
+
+// Folds a UTF-8 name for a comparison without regard to case: ASCII letters
+// and the accented letters of Latin-1 (the ones the suite's names use).
+std::string foldCase(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto b = static_cast<unsigned char>(name[i]);
+        if (b >= 'A' && b <= 'Z') {
+            out += static_cast<char>(b + 32);
+        } else if (b == 0xC3 && i + 1 < name.size()) {
+            // U+00C0..U+00DE (but U+00D7) fold to U+00E0..U+00FE.
+            auto b1 = static_cast<unsigned char>(name[i + 1]);
+            if (b1 >= 0x80 && b1 <= 0x9E && b1 != 0x97) b1 = static_cast<unsigned char>(b1 + 0x20);
+            out += static_cast<char>(b);
+            out += static_cast<char>(b1);
+            ++i;
+        } else {
+            out += static_cast<char>(b);
+        }
+    }
+    return out;
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Finds the entry of `dir` whose name matches `component` without regard to
+// case; the first such name in byte order, so the choice is repeatable.
+bool matchInDirectory(const std::string& dir, const std::string& component, std::string& found) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) return false;
+    const std::string wanted = foldCase(component);
+    std::vector<std::string> matches;
+    while (struct dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != ".." && foldCase(name) == wanted) matches.push_back(name);
+    }
+    ::closedir(d);
+    if (matches.empty()) return false;
+    found = *std::min_element(matches.begin(), matches.end());
+    return true;
+}
+
+}  // namespace
+
+std::string nativePath(const std::string& path) {
+    const std::string utf8 = oemToUtf8(path);
+    std::string out;
+    bool resolving = true;  // stops at the first component that does not exist
+    std::size_t i = 0;
+    if (!utf8.empty() && (utf8[0] == '\\' || utf8[0] == '/')) {
+        out.assign(1, '/');
+        while (i < utf8.size() && (utf8[i] == '\\' || utf8[i] == '/')) ++i;
+    }
+    while (i < utf8.size()) {
+        std::size_t end = i;
+        while (end < utf8.size() && utf8[end] != '\\' && utf8[end] != '/') ++end;
+        std::string component = utf8.substr(i, end - i);
+        const std::string dir = out;
+        std::string candidate = dir + component;
+        if (resolving && component != "." && component != ".." && !exists(candidate)) {
+            std::string found;
+            if (matchInDirectory(dir, component, found)) {
+                candidate = dir + found;
+            } else {
+                resolving = false;
+            }
+        }
+        out = candidate;
+        i = end;
+        if (i < utf8.size()) {
+            out += '/';
+            while (i < utf8.size() && (utf8[i] == '\\' || utf8[i] == '/')) ++i;
+        }
+    }
+    return out;
+}
+
+bool openFile(const std::string& path, FileMode mode, File& file) {
+    file.handle = -1;
+    if (path.empty()) return false;
+    const std::string native = nativePath(path);
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case FileMode::ReadShared: flags |= O_RDONLY; break;
+        case FileMode::ReadWriteShared: flags |= O_RDWR | O_CREAT; break;
+        case FileMode::AppendExclusive: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+        case FileMode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    int h;
+    do {
+        h = ::open(native.c_str(), flags, 0666);
+    } while (h < 0 && errno == EINTR);
+    if (h < 0) return false;
+    struct stat st {};
+    if (::fstat(h, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(h);
+        return false;
+    }
+    if (mode == FileMode::AppendExclusive && ::flock(h, LOCK_EX | LOCK_NB) != 0) {
+        ::close(h);
+        return false;
+    }
+    file.handle = h;
+    return true;
+}
+
+std::int64_t readFile(File& file, void* buffer, std::size_t size) {
+    if (!file.isOpen()) return -1;
+    std::size_t done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (done < size) {
+        const ssize_t n = ::read(fd(file), p + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done > 0 ? static_cast<std::int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool writeFile(File& file, const void* buffer, std::size_t size) {
+    if (!file.isOpen()) return false;
+    std::size_t done = 0;
+    const auto* p = static_cast<const char*>(buffer);
+    while (done < size) {
+        const ssize_t n = ::write(fd(file), p + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool seekFile(File& file, std::int64_t offset) {
+    if (!file.isOpen() || offset < 0) return false;
+    return ::lseek(fd(file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+std::int64_t fileSize(File& file) {
+    if (!file.isOpen()) return -1;
+    struct stat st {};
+    if (::fstat(fd(file), &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool syncFile(File& file) { return file.isOpen() && ::fsync(fd(file)) == 0; }
+
+void closeFile(File& file) {
+    if (file.isOpen()) ::close(fd(file));
+    file.handle = -1;
+}
+
+bool deleteFile(const std::string& path) {
+    if (path.empty()) return false;
+    return ::unlink(nativePath(path).c_str()) == 0;
+}
+
+bool pathExists(const std::string& path) { return !path.empty() && exists(nativePath(path)); }
+
+bool setCurrentDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    return ::chdir(nativePath(path).c_str()) == 0;
+}
+
+bool tryLockFile(File& file, bool exclusive) {
+    if (!file.isOpen()) return false;
+    int r;
+    do {
+        r = ::flock(fd(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+void unlockFile(File& file) {
+    if (file.isOpen()) ::flock(fd(file), LOCK_UN);
+}
+
+}  // namespace platform

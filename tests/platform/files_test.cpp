@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+TEST(NativePath, BackslashesSeparateAndMissingComponentsStayAsWritten) {
+    TempDir t;
+    t.write("DADES/FinquesH.dat", "x");
+    const std::string root = t.dir();
+    EXPECT_EQ(platform::nativePath(root + "DADES\\FinquesH.dat"), root + "DADES/FinquesH.dat");
+    EXPECT_EQ(platform::nativePath(root + "DADES\\\\New\\File.dat"), root + "DADES/New/File.dat");
+    EXPECT_EQ(platform::nativePath("D:Sessio.ini"), "D:Sessio.ini");
+    EXPECT_EQ(platform::nativePath("\\tmp"), "/tmp");
+    EXPECT_EQ(platform::nativePath(""), "");
+}
+
+TEST(NativePath, ComponentsMatchWithoutRegardToCase) {
+    TempDir t;
+    t.write("Dades/FINQUESH.DAT", "x");
+    t.write("ddf/\xc3\x80rea.xdf", "x");  // "Àrea" in UTF-8 on disk
+    const std::string root = t.dir();
+    EXPECT_EQ(platform::nativePath(root + "DADES\\FinquesH.dat"), root + "Dades/FINQUESH.DAT");
+    // The program's text is in the console code page: 0xB7 is "À", 0x85 is "à".
+    EXPECT_EQ(platform::nativePath(root + "ddf\\\x85REA.xdf"), root + "ddf/\xc3\x80rea.xdf");
+    // A missing file in a folder that matched keeps its own spelling.
+    EXPECT_EQ(platform::nativePath(root + "dades\\PropietH.dat"), root + "Dades/PropietH.dat");
+}
+
+TEST(NativePath, ExactMatchWinsOverOtherCases) {
+    TempDir t;
+    t.write("a/File.dat", "1");
+    t.write("a/FILE.dat", "2");
+    EXPECT_EQ(platform::nativePath(t.dir() + "a\\FILE.dat"), t.dir() + "a/FILE.dat");
+    EXPECT_EQ(platform::nativePath(t.dir() + "a\\file.dat"), t.dir() + "a/FILE.dat");  // first by name
+}
+
+TEST(Files, ReadSharedNeverCreates) {
+    TempDir t;
+    platform::File f;
+    EXPECT_FALSE(platform::openFile(t.dir() + "missing.ini", platform::FileMode::ReadShared, f));
+    EXPECT_FALSE(f.isOpen());
+    EXPECT_FALSE(t.exists("missing.ini"));
+    EXPECT_FALSE(platform::openFile("", platform::FileMode::ReadShared, f));
+    EXPECT_FALSE(platform::openFile(t.dir(), platform::FileMode::ReadShared, f));  // a folder
+}
+
+TEST(Files, ReadWriteSeekSizeAndDelete) {
+    TempDir t;
+    platform::File f;
+    ASSERT_TRUE(platform::openFile(t.dir() + "WinPush.tmp", platform::FileMode::ReadWriteShared, f));
+    EXPECT_EQ(platform::fileSize(f), 0);
+    ASSERT_TRUE(platform::writeFile(f, "abcdef", 6));
+    ASSERT_TRUE(platform::seekFile(f, 2));
+    ASSERT_TRUE(platform::writeFile(f, "XY", 2));
+    ASSERT_TRUE(platform::seekFile(f, 0));
+    char buf[16] = {};
+    EXPECT_EQ(platform::readFile(f, buf, sizeof buf), 6);
+    EXPECT_EQ(std::string(buf, 6), "abXYef");
+    EXPECT_EQ(platform::readFile(f, buf, sizeof buf), 0);
+    EXPECT_EQ(platform::fileSize(f), 6);
+    EXPECT_FALSE(platform::seekFile(f, -1));
+    platform::closeFile(f);
+    platform::closeFile(f);  // closing twice does nothing
+    EXPECT_EQ(platform::readFile(f, buf, 1), -1);
+    EXPECT_TRUE(platform::deleteFile(t.dir() + "winpush.TMP"));
+    EXPECT_FALSE(platform::deleteFile(t.dir() + "WinPush.tmp"));
+}
+
+TEST(Files, AppendExclusiveIsRefusedWhileHeldAndAppends) {
+    TempDir t;
+    const std::string log = t.dir() + "db.log";
+    platform::File a, b;
+    ASSERT_TRUE(platform::openFile(log, platform::FileMode::AppendExclusive, a));
+    EXPECT_FALSE(platform::openFile(log, platform::FileMode::AppendExclusive, b));
+    ASSERT_TRUE(platform::writeFile(a, "one\r\n", 5));
+    platform::closeFile(a);
+    ASSERT_TRUE(platform::openFile(log, platform::FileMode::AppendExclusive, b));
+    ASSERT_TRUE(platform::seekFile(b, 0));  // appends whatever the position
+    ASSERT_TRUE(platform::writeFile(b, "two\r\n", 5));
+    platform::closeFile(b);
+    EXPECT_EQ(t.read("db.log"), "one\r\ntwo\r\n");
+}
+
+TEST(Files, CreateTruncateEmptiesAnExistingFile) {
+    TempDir t;
+    t.write("out.txt", "old content");
+    platform::File f;
+    ASSERT_TRUE(platform::openFile(t.dir() + "out.txt", platform::FileMode::CreateTruncate, f));
+    EXPECT_EQ(platform::fileSize(f), 0);
+    platform::closeFile(f);
+}
+
+TEST(Files, LocksConflictAcrossOpens) {
+    TempDir t;
+    t.write("data.dat", "x");
+    platform::File a, b;
+    ASSERT_TRUE(platform::openFile(t.dir() + "data.dat", platform::FileMode::ReadShared, a));
+    ASSERT_TRUE(platform::openFile(t.dir() + "data.dat", platform::FileMode::ReadShared, b));
+    EXPECT_TRUE(platform::tryLockFile(a, false));
+    EXPECT_TRUE(platform::tryLockFile(b, false));
+    EXPECT_FALSE(platform::tryLockFile(b, true));  // a still holds a shared lock
+    platform::unlockFile(a);
+    EXPECT_TRUE(platform::tryLockFile(b, true));
+    EXPECT_FALSE(platform::tryLockFile(a, false));
+    platform::closeFile(b);  // closing releases
+    EXPECT_TRUE(platform::tryLockFile(a, true));
+    platform::closeFile(a);
+}
+
+TEST(Files, CurrentDirectoryAcceptsProgramPaths) {
+    TempDir t;
+    t.write("Root/x", "");
+    char before[4096];
+    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    EXPECT_TRUE(platform::setCurrentDirectory(t.dir() + "ROOT\\"));
+    EXPECT_TRUE(platform::pathExists("x"));
+    EXPECT_FALSE(platform::setCurrentDirectory(t.dir() + "nowhere\\"));
+    EXPECT_FALSE(platform::setCurrentDirectory(""));
+    ASSERT_EQ(::chdir(before), 0);
+}
+
+}  // namespace
