@@ -26,6 +26,7 @@ constexpr std::int16_t kStatusNoSuchKey = 1004;        // key number not a key o
 constexpr std::int16_t kStatusRecordTooLong = 1005;    // record longer than its area or the buffer
 constexpr std::int16_t kStatusBadDictionary = 1006;    // dictionary length outside 0..1536
 constexpr std::int16_t kStatusPathTooLong = 1007;      // data path longer than 255 characters
+constexpr std::int16_t kStatusAmountOutOfRange = 1008;  // collection amount beyond 32 bits
 constexpr std::int16_t kStatusBadDescription = 1009;   // Stat answer that does not fit its buffer
 
 // One slot of the table.
