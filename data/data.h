@@ -47,7 +47,10 @@ struct OpenFileTable {
 extern OpenFileTable openFileTable;
 
 // The record manager's entry. The data layer calls it through this pointer,
-// set at start-up (tests put a scripted stand-in behind it).
+// set at start-up (tests put a scripted stand-in behind it). Every call
+// hands a 1536-byte data buffer and a 256-byte key buffer. Until an entry is
+// set (or after nullptr is set), every call answers status 20, the record
+// manager's "not active".
 using RecordManagerEntry = std::int16_t (*)(std::uint16_t operation, void* positionBlock,
                                             void* dataBuffer, std::uint32_t* dataLength,
                                             void* keyBuffer, std::uint8_t keyLength,
@@ -55,22 +58,38 @@ using RecordManagerEntry = std::int16_t (*)(std::uint16_t operation, void* posit
 void setRecordManager(RecordManagerEntry entry);
 RecordManagerEntry recordManager();
 
+// The pause the layer takes before trying again: 3000 ms while another user
+// holds a data file being opened, short ones while "db.log" is held.
+// platform::sleepMilliseconds unless another is set (nullptr restores it);
+// tests set one that records the pauses.
+using PauseFunction = void (*)(std::uint32_t milliseconds);
+void setPauseFunction(PauseFunction pause);
+
 // The slot holding `fileNumber` (> 0); else minus the highest-numbered free
-// slot; 0 when not registered and no slot is free.
+// slot; 0 when not registered and no slot is free. File number 0 marks a
+// free slot, so it finds the lowest free slot: the record operations below
+// therefore treat file number 0 as not registered (status 3).
 std::int16_t findSlot(std::int16_t fileNumber);
 
 // Registers `fileNumber` with its record area of `recordAreaSize` bytes and
 // opens the data file `name` (".dat" appended when its last component has no
 // dot), creating it from rootDir + "ddf\" + base name + ".xdf" when missing
-// and waiting 3000 ms at a time while another user holds it. Status 0, 1002
-// or 1003; every other failure shows the fatal message and ends the program
-// with exit code 0.
+// and waiting 3000 ms at a time, without limit, while another user holds it.
+// Status 0, 1002 (file number 0 included) or 1003, the table unchanged for
+// the last two; every other failure shows the fatal message (the record
+// manager's status, or 1005 when the record length exceeds the record area
+// or the data buffer, 1006 for a dictionary length outside 0..1536, 1007 for
+// a data path over 255 characters, 1009 for a Stat answer that does not fit
+// its buffers) and ends the program with exit code 0.
 void openDataFile(std::int16_t fileNumber, const std::string& name, void* recordArea,
                   std::int32_t recordAreaSize, std::int16_t& status);
 
 // The file's record length and the total length of key `keyNumber`, both
-// through Stat; both 0 when the file is not registered; key length 0 when
-// the key number is not a key of the file.
+// through two Stat calls (one when the key number is not below the number of
+// keys); both 0 when the file is not registered or the answer does not fit
+// its buffers (record length outside 0..1536, page size outside 0..1536, key
+// over 255 bytes, segments running past the buffer); key length 0 when the
+// key number is not a key of the file.
 void describeKey(std::int16_t fileNumber, std::int16_t keyNumber, std::int16_t& keyLength,
                  std::int16_t& recordLength);
 
@@ -80,7 +99,9 @@ void exchangeRecord(std::int16_t slot, std::int16_t operation, std::int16_t& sta
 
 // Makes `keyNumber` the current key and reads the record whose key equals
 // `keyValue` (direction 0), the first at or after it (> 0) or the last at or
-// before it (< 0). Status 3, 1004, or the record manager's (22 counts as 0).
+// before it (< 0); the value is cut or filled with zero bytes to the key's
+// length. Status 3, 1004 (current key unchanged), 1005 or 1009 (Stat answer
+// that does not fit), or the record manager's (22 counts as 0).
 void seekByKey(std::int16_t fileNumber, std::int16_t keyNumber, std::string keyValue,
                std::int16_t direction, std::int16_t& status);
 
@@ -90,15 +111,20 @@ void seekByKey(std::int16_t fileNumber, std::int16_t keyNumber, std::string keyV
 void stepRecords(std::int16_t fileNumber, std::int16_t count, std::int16_t& status);
 
 // Inserts the record in the file's record area and appends one line to
-// "db.log" in the current directory. Status 3 (no line written) or the
-// record manager's.
+// "db.log" in the current directory, whatever the status. Status 3 (no line
+// written) or the record manager's (22 included); on a failure the current
+// key value becomes zero bytes of the same length.
 void insertRecord(std::int16_t fileNumber, std::int16_t& status);
 
 // Appends the operations-log line (file number, operation, status) to
 // "db.log": each number as a sign position, its digits and a blank, the
 // first two filled with blanks to the next multiple of 14 columns; CR LF.
+// The file is opened without sharing for the one write; while another
+// process holds it, the open is tried again for about a second, then the
+// line is given up. Never changes anything else.
 void appendOperationsLog(std::int16_t fileNumber, std::int16_t operation, std::int16_t status);
 
 // Closes every data file with the record manager's Reset and empties the
-// table; on a failed Reset the table is left as it was.
+// table; on a failed Reset (its status returned) the table is left as it
+// was.
 void closeAllDataFiles(std::int16_t& status);

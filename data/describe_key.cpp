@@ -1,0 +1,96 @@
+// The record length and a key's length of an open file, through Stat.
+//
+// The Stat answer: record length at bytes 0-1, page size at 2-3, number of
+// keys at 4-5; from byte 16 one 16-byte specification per key segment, the
+// segment's length at bytes 2-3 and its flags at byte 4 (0x10: another
+// segment of the same key follows).
+#include <cstring>
+
+#include "data/internal.h"
+#include "platform/coding.h"
+
+namespace {
+
+constexpr int kStatRecordLength = 0;
+constexpr int kStatPageSize = 2;
+constexpr int kStatKeyCount = 4;
+constexpr int kStatFirstSegment = 16;
+constexpr int kSegmentSize = 16;
+constexpr int kSegmentLength = 2;
+constexpr int kSegmentFlags = 4;
+constexpr unsigned char kSegmentContinues = 0x10;
+
+// Length of the key buffer's content up to its first zero byte, as the
+// 8-bit key length of a call can carry it.
+std::uint8_t keyContentLength(const unsigned char* key) {
+    const void* zero = std::memchr(key, 0, kKeyBufferSize);
+    const std::size_t length =
+        zero != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - key)
+                        : kKeyBufferSize;
+    return static_cast<std::uint8_t>(length > 255 ? 255 : length);
+}
+
+}  // namespace
+
+void describeSlotKey(std::int16_t slot, std::int16_t keyNumber, std::int16_t& keyLength,
+                     std::int16_t& recordLength, std::int16_t& status) {
+    keyLength = 0;
+    recordLength = 0;
+    status = 0;
+    OpenFileEntry& entry = openFileTable.entries[slot];
+
+    unsigned char key[kKeyBufferSize];
+    std::memset(key, ' ', kMaxPathLength);
+    key[kMaxPathLength] = 0;
+    unsigned char data[kDataBufferSize];
+    std::memset(data, ' ', sizeof data);
+    std::uint32_t dataLength = kDataBufferSize;
+    std::int16_t callStatus = callRecordManager(kOpStat, entry.positionBlock, data, dataLength, key,
+                                                kMaxPathLength, 0);
+    // A failed Stat leaves no answer to speak of: its status tells more than
+    // the layer's own would.
+    auto refuse = [&](std::int16_t ownStatus) { status = callStatus != 0 ? callStatus : ownStatus; };
+
+    const std::int16_t fileRecordLength = coding::getI16(data + kStatRecordLength);
+    const std::int16_t pageSize = coding::getI16(data + kStatPageSize);
+    const std::int16_t keyCount = coding::getI16(data + kStatKeyCount);
+    if (fileRecordLength > kDataBufferSize) return refuse(kStatusRecordTooLong);
+    if (fileRecordLength < 0) return refuse(kStatusBadDescription);
+    if (keyNumber >= keyCount) {
+        recordLength = fileRecordLength;
+        return;
+    }
+    if (pageSize < 0 || pageSize > kDataBufferSize) return refuse(kStatusBadDescription);
+
+    std::memset(data, 0, static_cast<std::size_t>(pageSize));
+    std::memset(data + pageSize, ' ', static_cast<std::size_t>(kDataBufferSize - pageSize));
+    dataLength = kDataBufferSize;
+    callStatus = callRecordManager(kOpStat, entry.positionBlock, data, dataLength, key,
+                                   keyContentLength(key), 0);
+
+    std::int32_t length = 0;
+    int offset = kStatFirstSegment;
+    for (std::int16_t k = 0; k <= keyNumber; ++k) {
+        length = 0;
+        unsigned char flags;
+        do {
+            if (offset + kSegmentSize > kDataBufferSize) return refuse(kStatusBadDescription);
+            length += coding::getU16(data + offset + kSegmentLength);
+            flags = data[offset + kSegmentFlags];
+            offset += kSegmentSize;
+        } while ((flags & kSegmentContinues) != 0);
+    }
+    if (length > kKeyBufferSize - 1) return refuse(kStatusBadDescription);
+    keyLength = static_cast<std::int16_t>(length);
+    recordLength = fileRecordLength;
+}
+
+void describeKey(std::int16_t fileNumber, std::int16_t keyNumber, std::int16_t& keyLength,
+                 std::int16_t& recordLength) {
+    keyLength = 0;
+    recordLength = 0;
+    const std::int16_t slot = registeredSlot(fileNumber);
+    if (slot == 0) return;
+    std::int16_t status;
+    describeSlotKey(slot, keyNumber, keyLength, recordLength, status);
+}

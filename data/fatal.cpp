@@ -1,0 +1,43 @@
+// The fatal path of an open: the operator learns which file cannot be
+// reached, presses a key, and the program ends.
+#include <cstdlib>
+#include <string>
+
+#include "data/data.h"
+#include "data/internal.h"
+#include "platform/console.h"
+#include "platform/platform.h"
+#include "session/session.h"
+
+namespace {
+
+// In the console code page (850): 0xE3 is "Ò", 0xD4 is "È".
+const char* messageText(const std::string& languageCode) {
+    if (languageCode == "SPA") return "NO SE PUEDE ACCEDER AL FICHERO ";
+    if (languageCode == "GLG") return "NOM SE PODE ACEDER AO FICHEIRO ";
+    if (languageCode == "OCI") return "NON SE P\xE3T ACCEDIR ATH FICH\xD4R ";
+    return "NO ES POT ACCEDIR AL FITXER ";
+}
+
+}  // namespace
+
+std::string fatalOpenMessage(const std::string& name, std::int16_t status) {
+    return messageText(sessionSettings.languageCode) + name + " (" + std::to_string(status) + ")";
+}
+
+void showFatalMessage(const std::string& message) {
+    platform::console().writeText(message);
+    platform::console().writeText("\n");
+}
+
+void failOpen(const std::string& name, std::int16_t status) {
+    showFatalMessage(fatalOpenMessage(name, status));
+    platform::beep();
+    platform::console().discardKeys();
+    platform::console().waitKey();
+    // Plain files are opened and closed within one operation: none is open
+    // here. The data files go with the record manager's Reset.
+    std::int16_t closeStatus;
+    closeAllDataFiles(closeStatus);
+    std::exit(0);
+}
