@@ -1,0 +1,66 @@
+// The fixture of the data layer's tests: an empty table, the scripted
+// record manager behind the seam, default session settings, pauses recorded
+// instead of slept.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "data/data.h"
+#include "data/internal.h"
+#include "session/session.h"
+#include "tests/data/scripted_record_manager.h"
+
+namespace data_test {
+
+inline std::vector<std::uint32_t>& pauses() {
+    static std::vector<std::uint32_t> p;
+    return p;
+}
+// Runs once on each pause, when set.
+inline void (*&onPause())() {
+    static void (*hook)() = nullptr;
+    return hook;
+}
+inline void recordPause(std::uint32_t milliseconds) {
+    pauses().push_back(milliseconds);
+    if (onPause() != nullptr) onPause()();
+}
+
+class DataTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        openFileTable = OpenFileTable{};
+        sessionSettings = SessionSettings{};
+        scripted::install();
+        pauses().clear();
+        onPause() = nullptr;
+        setPauseFunction(recordPause);
+    }
+    void TearDown() override {
+        setRecordManager(nullptr);
+        setPauseFunction(nullptr);
+        onPause() = nullptr;
+    }
+
+    // Opens a file through a scripted Open and Stat and clears the calls.
+    void openScripted(std::int16_t fileNumber, unsigned char* area, std::int32_t areaSize,
+                      int recordLength, const std::vector<std::vector<int>>& keys = {{4}}) {
+        scripted::answerOpen(recordLength, keys);
+        std::int16_t status = -1;
+        openDataFile(fileNumber, "DADES\\F" + std::to_string(fileNumber), area, areaSize, status);
+        ASSERT_EQ(status, 0);
+        scripted::calls().clear();
+    }
+
+    static OpenFileEntry& entryOf(std::int16_t fileNumber) {
+        const std::int16_t slot = findSlot(fileNumber);
+        EXPECT_GT(slot, 0);
+        return openFileTable.entries[slot > 0 ? slot : 0];
+    }
+};
+
+}  // namespace data_test
