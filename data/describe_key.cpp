@@ -70,7 +70,7 @@ void describeSlotKey(std::int16_t slot, std::int16_t keyNumber, std::int16_t& ke
 
     std::int32_t length = 0;
     int offset = kStatFirstSegment;
-    for (std::int16_t k = 0; k <= keyNumber; ++k) {
+    for (int k = 0; k <= keyNumber; ++k) {
         length = 0;
         unsigned char flags;
         do {
