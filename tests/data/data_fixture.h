@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "data/data.h"
 #include "data/internal.h"
+#include "platform/console.h"
 #include "session/session.h"
 #include "tests/data/scripted_record_manager.h"
 
@@ -30,6 +34,26 @@ inline void recordPause(std::uint32_t milliseconds) {
     if (onPause() != nullptr) onPause()();
 }
 
+// The console of tests that must never reach the fatal path: that path ends
+// the process with exit code 0, which would pass for success, so the first
+// thing it shows aborts instead.
+namespace trap {
+inline void fail() {
+    std::fputs("the fatal path of an open was taken\n", stderr);
+    std::abort();
+}
+inline void noCursor() {}
+inline void size(int& rows, int& columns) { rows = 25, columns = 80; }
+inline void cursor(int& row, int& column) { row = 1, column = 1; }
+inline void moveCursor(int, int) {}
+inline void cell(int, int, unsigned char& c, unsigned char& a) { c = ' ', a = 7; }
+inline void colours(int, int) {}
+inline void write(const std::string&) { fail(); }
+inline void nothing() { fail(); }
+inline const platform::ConsoleBackend console = {noCursor, size,  cursor,  moveCursor, cell,
+                                                 colours,  write, nothing, nothing,    nothing};
+}  // namespace trap
+
 class DataTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -39,11 +63,13 @@ protected:
         pauses().clear();
         onPause() = nullptr;
         setPauseFunction(recordPause);
+        platform::setConsoleBackend(&trap::console);
     }
     void TearDown() override {
         setRecordManager(nullptr);
         setPauseFunction(nullptr);
         onPause() = nullptr;
+        platform::setConsoleBackend(nullptr);
     }
 
     // Opens a file through a scripted Open and Stat and clears the calls.

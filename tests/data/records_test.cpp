@@ -80,7 +80,8 @@ TEST_F(RecordsTest, ExchangeCopiesNoMoreThanTheRecordLengthWhateverComesBack) {
 }
 
 TEST_F(RecordsTest, FailedExchangeStillCopiesTheReturnedLength) {
-    scripted::Answer partial = scripted::record("NEW", "", 4);
+    scripted::Answer partial = scripted::record("NEW" + std::string(30, 'X'), "", 4);
+    partial.dataLength = 3;
     scripted::answer(partial);
     std::int16_t status = -1;
     exchangeRecord(findSlot(514), 5, status);
