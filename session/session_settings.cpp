@@ -1,4 +1,0 @@
-// The process-wide session settings.
-#include "session/session.h"
-
-SessionSettings sessionSettings;
