@@ -1,0 +1,4 @@
+// The process-wide session settings.
+#include "session/session.h"
+
+SessionSettings sessionSettings;
