@@ -146,6 +146,19 @@ void start() {
     for (const int s : {SIGINT, SIGTERM, SIGHUP}) installSignalHandler(s);
 }
 
+unsigned char g_drawnAttribute = 7;
+// Where the terminal's cursor is; 0 when not known (after a write into the
+// last column the terminal waits to wrap).
+int g_terminalRow = 0;
+int g_terminalColumn = 0;
+
+void moveTerminalCursor(std::string& out, int row, int column) {
+    if (row == g_terminalRow && column == g_terminalColumn) return;
+    out += terminal::cursorSequence(row, column);
+    g_terminalRow = row;
+    g_terminalColumn = column;
+}
+
 // Switches to the alternate screen, cleared in the model's default colours,
 // before the first thing is drawn.
 void enterScreen(std::string& out) {
@@ -155,9 +168,9 @@ void enterScreen(std::string& out) {
     out += "\x1b[?1049h";
     out += terminal::colourSequence(7);
     out += "\x1b[2J";
+    g_terminalRow = 0;
+    g_terminalColumn = 0;
 }
-
-unsigned char g_drawnAttribute = 7;
 
 // ------------------------------------------------ the primitives
 
@@ -184,7 +197,9 @@ void setCursor(int row, int column) {
     start();
     g_terminal.screen.moveCursor(row, column);
     if (g_terminal.outputIsTerminal && g_alternateScreen) {
-        put(terminal::cursorSequence(g_terminal.screen.cursorRow, g_terminal.screen.cursorColumn));
+        std::string out;
+        moveTerminalCursor(out, g_terminal.screen.cursorRow, g_terminal.screen.cursorColumn);
+        put(out);
     }
 }
 
@@ -214,11 +229,11 @@ void writeText(const std::string& oemText) {
         out += terminal::colourSequence(screen.attribute);
         g_drawnAttribute = screen.attribute;
     }
-    out += terminal::cursorSequence(row, column);
+    moveTerminalCursor(out, row, column);
     out += terminal::displayText(oemText.substr(0, placed), g_terminal.utf8);
-    // Put the cursor where the model has it (this also ends the terminal's
-    // wait to wrap after a write into the last column).
-    out += terminal::cursorSequence(screen.cursorRow, screen.cursorColumn);
+    const int after = column + static_cast<int>(placed);
+    g_terminalColumn = after <= screen.columns ? after : 0;
+    if (g_terminalColumn == 0) g_terminalRow = 0;
     put(out);
 }
 
