@@ -24,6 +24,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -249,6 +250,7 @@ void waitKey() {
         struct termios mode {};
         if (::tcgetattr(STDIN_FILENO, &mode) == 0) {
             g_savedInputMode = mode;
+            std::atomic_signal_fence(std::memory_order_seq_cst);  // saved before the flag says so
             mode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
             mode.c_cc[VMIN] = 1;
             mode.c_cc[VTIME] = 0;
