@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "console/console.h"
 #include "data/data.h"
 #include "data/internal.h"
 #include "platform/console.h"
@@ -26,15 +27,18 @@ std::string fatalOpenMessage(const std::string& name, std::int16_t status) {
 }
 
 void showFatalMessage(const std::string& message) {
-    platform::console().writeText(message);
-    platform::console().writeText("\n");
+    std::string text = message;
+    showMessageBox(12, text);
 }
+
+void removeFatalMessage() { popWindow(); }
 
 void failOpen(const std::string& name, std::int16_t status) {
     showFatalMessage(fatalOpenMessage(name, status));
     platform::beep();
     platform::console().discardKeys();
     platform::console().waitKey();
+    removeFatalMessage();
     // Plain files are opened and closed within one operation: none is open
     // here. The data files go with the record manager's Reset.
     std::int16_t closeStatus;

@@ -73,8 +73,12 @@ std::string operationsLogLine(std::int16_t fileNumber, std::int16_t operation,
 // name as given, " (", the status, ")"; in the console code page.
 std::string fatalOpenMessage(const std::string& name, std::int16_t status);
 
-// Puts the fatal message in front of the operator.
+// Puts the fatal message in front of the operator: a message box around
+// row 12, the screen under it saved.
 void showFatalMessage(const std::string& message);
+
+// Takes the message box away and gives the screen under it back.
+void removeFatalMessage();
 
 // The fatal path of openDataFile: message, beep, one key, every file
 // closed, exit code 0.

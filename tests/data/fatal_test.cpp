@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
+#include "console/console.h"
 #include "platform/coding.h"
 #include "platform/console.h"
+#include "platform/memory_console.h"
 #include "tests/data/data_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -41,26 +43,38 @@ TEST_F(DataTest, FatalMessageInEachLanguageWithTheNameAsGiven) {
     EXPECT_EQ(fatalOpenMessage("X.DAT", -5), "NO ES POT ACCEDIR AL FITXER X.DAT (-5)");
 }
 
-// What the child of a death test did, in order: "write <text>", "beep",
-// "discard", "wait" from the console, "call <operation>" from the record
-// manager. Each event is ended by a zero byte in the trace file.
+// What the child of a death test did, in order: "beep", "discard", "wait"
+// from the console, "call <operation>" from the record manager, and the
+// screen as it stood during the wait ("screen ...") and at the exit
+// ("after ..."). Each event is ended by a zero byte in the trace file.
 std::string g_trace;
 
 void trace(const std::string& event) {
     std::ofstream(g_trace, std::ios::app | std::ios::binary) << event << '\0';
 }
-void noCursor() {}
-void size(int& rows, int& columns) { rows = 25, columns = 80; }
-void cursor(int& row, int& column) { row = 1, column = 1; }
-void moveCursor(int, int) {}
-void cell(int, int, unsigned char& c, unsigned char& a) { c = ' ', a = 7; }
-void colours(int, int) {}
-void write(const std::string& text) { trace("write " + text); }
-void discard() { trace("discard"); }
-void wait() { trace("wait"); }
-void bell() { trace("beep"); }
-const platform::ConsoleBackend kTracingConsole = {noCursor, size,  cursor,  moveCursor, cell,
-                                                  colours,  write, discard, wait,       bell};
+std::string screenText() {
+    const platform::ScreenModel& screen = platform::memoryConsole().screen;
+    std::string text;
+    for (int row = 1; row <= screen.rows; ++row) text += screen.rowText(row) + "\n";
+    return text;
+}
+void tracedBeep() {
+    trace("beep");
+    platform::memoryConsoleBackend().beep();
+}
+void tracedDiscard() {
+    trace("discard");
+    platform::memoryConsoleBackend().discardKeys();
+}
+void tracedWait() {
+    trace("wait");
+    trace("screen " + screenText());
+    platform::memoryConsoleBackend().waitKey();
+}
+void traceScreenAtExit() { trace("after " + screenText()); }
+
+// The in-memory console, traced.
+platform::ConsoleBackend g_console;
 
 class FatalTest : public DataTest {
 protected:
@@ -68,8 +82,23 @@ protected:
         DataTest::SetUp();
         g_trace = (dir.path() / "trace").string();
         sessionSettings.rootDir = dir.dir();
+        sessionSettings.tmpDir = dir.dir();
         sessionSettings.languageCode = "CAT";
-        platform::setConsoleBackend(&kTracingConsole);
+        for (int slot = 0; slot < 5; ++slot) {
+            sessionSettings.screenColours[slot][0] = 15;
+            sessionSettings.screenColours[slot][1] = static_cast<std::int16_t>(slot);
+        }
+        platform::resetMemoryConsole(25, 80);
+        platform::ScreenModel& screen = platform::memoryConsole().screen;
+        for (std::size_t i = 0; i < screen.characters.size(); ++i) {
+            screen.characters[i] = static_cast<unsigned char>('a' + i % 26);
+        }
+        before = screenText();
+        g_console = platform::memoryConsoleBackend();
+        g_console.beep = tracedBeep;
+        g_console.discardKeys = tracedDiscard;
+        g_console.waitKey = tracedWait;
+        platform::setConsoleBackend(&g_console);
     }
     void TearDown() override {
         platform::setConsoleBackend(nullptr);
@@ -82,10 +111,11 @@ protected:
         std::ofstream(g_trace, std::ios::trunc).close();
         EXPECT_EXIT(
             {
+                std::atexit(traceScreenAtExit);
                 static unsigned char area[2000];
                 std::int16_t status;
                 openDataFile(504, name, area, areaSize, status);
-                std::exit(1);  // not reached when the fatal path is taken
+                std::quick_exit(1);  // not reached when the fatal path is taken
             },
             ::testing::ExitedWithCode(0), "");
         std::ifstream in(g_trace, std::ios::binary);
@@ -97,8 +127,31 @@ protected:
         }
         return events;
     }
-    std::vector<std::string> ending(const std::string& message) {
-        return {"write " + message, "write \n", "beep", "discard", "wait", "call 28"};
+    // The screen with `message` in the box of the fatal path (around row
+    // 12), drawn here on the same starting screen.
+    std::string screenWithBox(const std::string& message) {
+        const platform::ScreenModel saved = platform::memoryConsole().screen;
+        std::string text = message;
+        showMessageBox(12, text);
+        const std::string shown = screenText();
+        popWindow();
+        platform::memoryConsole().screen = saved;
+        return shown;
+    }
+    // Checks the fatal path: the record-manager calls `calls` of the open,
+    // the box with `message` during the wait for a key, the bell, the
+    // discarded keys, the wait, the Reset, the screen given back and the
+    // window stack gone.
+    void expectFatal(const std::vector<std::string>& events, std::vector<std::string> calls,
+                     const std::string& message) {
+        ASSERT_EQ(events.size(), calls.size() + 6) << ::testing::PrintToString(events);
+        for (const char* e : {"beep", "discard", "wait"}) calls.push_back(e);
+        for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(events[i], calls[i]) << i;
+        EXPECT_EQ(events[calls.size()], "screen " + screenWithBox(message));
+        EXPECT_NE(events[calls.size()].find(message.substr(0, 20)), std::string::npos);
+        EXPECT_EQ(events[calls.size() + 1], "call 28");
+        EXPECT_EQ(events[calls.size() + 2], "after " + before);
+        EXPECT_FALSE(dir.exists("WinPush.tmp"));
     }
     std::string dictionary(std::int16_t length, const std::string& bytes) {
         std::string d(2, '\0');
@@ -106,17 +159,15 @@ protected:
         return d + bytes;
     }
     testing_support::TempDir dir;
+    std::string before;
 };
 
 TEST_F(FatalTest, FailedOpenShowsTheMessageBeepsWaitsForAKeyClosesAndEnds) {
     sessionSettings.languageCode = "OCI";
     scripted::answer(scripted::status(20));
     scripted::answer(scripted::status(0));  // Reset
-    std::vector<std::string> expected = {"call 0"};
-    for (const auto& e : ending("NON SE P\xE3T ACCEDIR ATH FICH\xD4R DADES\\THRebut (20)")) {
-        expected.push_back(e);
-    }
-    EXPECT_EQ(openFatally("DADES\\THRebut"), expected);
+    expectFatal(openFatally("DADES\\THRebut"), {"call 0"},
+                "NON SE P\xE3T ACCEDIR ATH FICH\xD4R DADES\\THRebut (20)");
 }
 
 TEST_F(FatalTest, FailedCreateEndsWithItsOwnStatus) {
@@ -124,11 +175,8 @@ TEST_F(FatalTest, FailedCreateEndsWithItsOwnStatus) {
     scripted::answer(scripted::status(12));
     scripted::answer(scripted::status(-2));  // Create
     scripted::answer(scripted::status(0));   // Reset
-    std::vector<std::string> expected = {"call 0", "call 14"};
-    for (const auto& e : ending("NO ES POT ACCEDIR AL FITXER DADES\\THRebut (-2)")) {
-        expected.push_back(e);
-    }
-    EXPECT_EQ(openFatally("DADES\\THRebut"), expected);
+    expectFatal(openFatally("DADES\\THRebut"), {"call 0", "call 14"},
+                "NO ES POT ACCEDIR AL FITXER DADES\\THRebut (-2)");
 }
 
 TEST_F(FatalTest, DictionaryLengthOutsideTheDataBufferIsRefusedBeforeCreate) {
@@ -136,9 +184,7 @@ TEST_F(FatalTest, DictionaryLengthOutsideTheDataBufferIsRefusedBeforeCreate) {
         dir.write("ddf/X.xdf", dictionary(length, std::string(1600, 'd')));
         scripted::answer(scripted::status(12));
         scripted::answer(scripted::status(0));  // Reset
-        std::vector<std::string> expected = {"call 0"};
-        for (const auto& e : ending("NO ES POT ACCEDIR AL FITXER X (1006)")) expected.push_back(e);
-        EXPECT_EQ(openFatally("X"), expected) << length;
+        expectFatal(openFatally("X"), {"call 0"}, "NO ES POT ACCEDIR AL FITXER X (1006)");
         scripted::install();
     }
 }
@@ -146,15 +192,14 @@ TEST_F(FatalTest, DictionaryLengthOutsideTheDataBufferIsRefusedBeforeCreate) {
 TEST_F(FatalTest, PathOverTheKeyBufferIsRefusedBeforeOpen) {
     const std::string name(252, 'N');  // + ".dat" = 256 characters
     scripted::answer(scripted::status(0));  // Reset
-    EXPECT_EQ(openFatally(name), ending("NO ES POT ACCEDIR AL FITXER " + name + " (1007)"));
+    expectFatal(openFatally(name), {}, "NO ES POT ACCEDIR AL FITXER " + name + " (1007)");
 }
 
 TEST_F(FatalTest, RecordLongerThanItsAreaIsRefusedAtOpen) {
     scripted::answerOpen(23);
     scripted::answer(scripted::status(0));  // Reset
-    std::vector<std::string> expected = {"call 0", "call 15", "call 15"};
-    for (const auto& e : ending("NO ES POT ACCEDIR AL FITXER F (1005)")) expected.push_back(e);
-    EXPECT_EQ(openFatally("F", 22), expected);
+    expectFatal(openFatally("F", 22), {"call 0", "call 15", "call 15"},
+                "NO ES POT ACCEDIR AL FITXER F (1005)");
 }
 
 TEST_F(FatalTest, StatAnswersThatDoNotFitEndTheOpenWithTheirStatus) {
@@ -173,10 +218,10 @@ TEST_F(FatalTest, StatAnswersThatDoNotFitEndTheOpenWithTheirStatus) {
         scripted::answer(c.stat);
         if (c.second) scripted::answer(c.stat);
         scripted::answer(scripted::status(0));  // Reset
-        const std::vector<std::string> events = openFatally("F", 2000);
-        ASSERT_GE(events.size(), 6u);
-        EXPECT_EQ(events[events.size() - 6], "write NO ES POT ACCEDIR AL FITXER F ("s + c.status + ")");
-        EXPECT_EQ(events.back(), "call 28");
+        std::vector<std::string> calls = {"call 0", "call 15"};
+        if (c.second) calls.push_back("call 15");
+        expectFatal(openFatally("F", 2000), calls,
+                    "NO ES POT ACCEDIR AL FITXER F ("s + c.status + ")");
         scripted::install();
     }
 }
