@@ -4,6 +4,7 @@
 #include "data/record_manager_dll.h"
 
 #include "data/data.h"
+#include "data/internal.h"
 #include "platform/library.h"
 #include "platform/platform.h"
 
@@ -43,4 +44,11 @@ void loadRecordManagerDll(std::string& dllName, std::int16_t& status) {
     loadedEntry = reinterpret_cast<DllEntry>(entry);
     setRecordManager(&callLoadedEntry);
     status = 0;
+}
+
+void useRecordManagerDll() {
+    std::string dllName;
+    std::int16_t status = 0;
+    loadRecordManagerDll(dllName, status);
+    if (status != 0) failOpen(dllName, status);
 }

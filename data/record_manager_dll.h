@@ -21,3 +21,10 @@ constexpr std::int16_t kStatusRecordManagerInactive = 20;
 // entry cannot be found; the record manager in force is then left as it was.
 // On 32-bit Windows the entry is called with the __stdcall convention.
 void loadRecordManagerDll(std::string& dllName, std::int16_t& status);
+
+// The start of the program on Windows: loads the record manager's DLL as
+// loadRecordManagerDll does and, when it cannot be loaded, ends the program
+// as an open that fails: the fatal message naming the DLL and status 20
+// ("NO ES POT ACCEDIR AL FITXER WBTRV32.DLL (20)" in Catalan), one key,
+// exit code 0. Returns only with the DLL's entry in force.
+void useRecordManagerDll();
