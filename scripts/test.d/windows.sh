@@ -36,5 +36,24 @@ if ! run_in_console env NUBO_TEST_REAL_CONSOLE=1 "$top/scripts/wine-run.sh" \
 fi
 echo "console tests passed"
 
+echo "== The message box on the Wine console"
+work=$(mktemp -d)
+trap 'rm -rf "$work"; "$wineserver" -k 2>/dev/null || true' EXIT
+mkdir -p "$work/tmp"
+text="NO ES POT ACCEDIR AL FITXER DADES\\THRebut (20)"
+if ! JOBTMP="Z:$(printf '%s' "$work/tmp" | tr '/' '\\')" RUN_IN_CONSOLE_AFTER="$work/after" \
+    bash tests/windows/run_in_console.sh "│ $text │" "$build/tests/console/message_driver.exe" \
+    >"$work/shown" 2>&1; then
+  cat "$work/shown" >&2
+  echo "The message box did not show, or a key did not end it." >&2
+  exit 1
+fi
+if grep -qF "$text" "$work/after" || [ -e "$work/tmp/WinPush.tmp" ]; then
+  cat "$work/after" >&2
+  echo "The screen under the message box was not restored, or its window stayed on the stack." >&2
+  exit 1
+fi
+echo "message box shown, taken away, screen restored"
+
 echo "== Windows tests under Wine"
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300

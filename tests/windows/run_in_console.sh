@@ -7,6 +7,8 @@
 #
 # Usage: run_in_console.sh TEXT PROGRAM [ARGUMENT]...
 # The environment (JOBROOT, JOBTMP, NUBO_BTRIEVE_DLL...) reaches the program.
+# When RUN_IN_CONSOLE_AFTER names a file, the screen as the program left it
+# is written there.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 text=$1
@@ -49,5 +51,8 @@ done
 if [ ! -e "$work/rc" ]; then
   echo "run_in_console: the program did not end after a key press" >&2
   exit 124
+fi
+if [ -n "${RUN_IN_CONSOLE_AFTER:-}" ]; then
+  screen >"$RUN_IN_CONSOLE_AFTER"
 fi
 exit "$(cat "$work/rc")"
