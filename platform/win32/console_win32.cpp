@@ -69,23 +69,20 @@ void getCursor(int& row, int& column) {
     }
 }
 
-// Moves the cursor to a window position, clamped to the window (and, for
-// the column just after the last, to the buffer).
-void placeCursor(const CONSOLE_SCREEN_BUFFER_INFO& info, int row, int column, bool allowPastEnd) {
+// Moves the cursor to a window position, clamped to the window.
+void placeCursor(const CONSOLE_SCREEN_BUFFER_INFO& info, int row, int column) {
     const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
     const int columns = info.srWindow.Right - info.srWindow.Left + 1;
     row = row < 1 ? 1 : (row > rows ? rows : row);
-    const int lastColumn = allowPastEnd ? columns + 1 : columns;
-    column = column < 1 ? 1 : (column > lastColumn ? lastColumn : column);
-    int x = info.srWindow.Left + column - 1;
-    if (x >= info.dwSize.X) x = info.dwSize.X - 1;
-    COORD at{static_cast<SHORT>(x), static_cast<SHORT>(info.srWindow.Top + row - 1)};
+    column = column < 1 ? 1 : (column > columns ? columns : column);
+    COORD at{static_cast<SHORT>(info.srWindow.Left + column - 1),
+             static_cast<SHORT>(info.srWindow.Top + row - 1)};
     ::SetConsoleCursorPosition(output(), at);
 }
 
 void setCursor(int row, int column) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (screenInfo(info)) placeCursor(info, row, column, false);
+    if (screenInfo(info)) placeCursor(info, row, column);
 }
 
 void readCell(int row, int column, unsigned char& character, unsigned char& attribute) {
@@ -134,7 +131,8 @@ void writeText(const std::string& oemText) {
                       info.dwCursorPosition.Y};
     ::WriteConsoleOutputW(output(), buffer.data(), COORD{static_cast<SHORT>(count), 1}, COORD{0, 0},
                           &region);
-    placeCursor(info, row, column + count, true);
+    // Just after the text, or on the last column when the text reaches it.
+    placeCursor(info, row, column + count);
 }
 
 void discardKeys() {

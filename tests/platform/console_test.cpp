@@ -68,9 +68,11 @@ TEST_F(SystemConsole, TextPastTheLastColumnIsCut) {
     EXPECT_EQ(character, 'B');
     con().readCell(6, 1, character, attribute);
     EXPECT_NE(character, 'C');
+    // The cursor stays on the last column.
     int row = 0, column = 0;
     con().getCursor(row, column);
     EXPECT_EQ(row, 5);
+    EXPECT_EQ(column, columns);
 }
 
 TEST_F(SystemConsole, PositionsOutsideTheWindowAreClampedOrReadBlank) {
