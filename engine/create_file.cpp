@@ -75,8 +75,8 @@ bool buildEmptyFile(const std::string& native, const FileDescription& d) {
     if (ok) {
         const std::string stored = encodeDescription(d);
         Statement row;
-        ok = row.prepare(db, "INSERT INTO nubo_file (id, format, description, record_count) "
-                             "VALUES (1, ?1, ?2, 0)") == SQLITE_OK;
+        ok = row.prepare(db, "INSERT INTO nubo_file (id, format, description, id_floor, "
+                             "removed) VALUES (1, ?1, ?2, 0, 0)") == SQLITE_OK;
         ok = ok && sqlite3_bind_text(row.get(), 1, fileFormat, -1, SQLITE_STATIC) == SQLITE_OK;
         ok = ok && sqlite3_bind_blob(row.get(), 2, stored.data(), static_cast<int>(stored.size()),
                                      SQLITE_TRANSIENT) == SQLITE_OK;

@@ -150,8 +150,8 @@ std::int16_t DataFile::initialise(const std::string& programPath, OpenMode mode)
     statTemplate_ = statAnswer(description_, 0);
     gets_.resize(description_.keys.size());
 
-    std::string insertSql = "INSERT INTO records (data";
-    std::string values = ") VALUES (?1";
+    std::string insertSql = "INSERT INTO records (id, data";
+    std::string values = ") VALUES (" + nextIdExpression() + ", ?1";
     std::string updateSql = "UPDATE records SET data = ?1";
     for (std::size_t k = 0; k < description_.keys.size(); ++k) {
         const std::string param = "?" + std::to_string(k + 2);
@@ -164,7 +164,7 @@ std::int16_t DataFile::initialise(const std::string& programPath, OpenMode mode)
                              std::pair{&update_, updateSql},
                              std::pair{&delete_, std::string("DELETE FROM records WHERE id = ?1")},
                              std::pair{&readById_, std::string("SELECT data FROM records WHERE id = ?1")},
-                             std::pair{&readCount_, std::string("SELECT record_count FROM nubo_file WHERE id = 1")},
+                             std::pair{&readCount_, recordCountQuery()},
                              std::pair{&begin_, std::string("BEGIN IMMEDIATE")},
                              std::pair{&commit_, std::string("COMMIT")},
                              std::pair{&rollback_, std::string("ROLLBACK")}}) {
