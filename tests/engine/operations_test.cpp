@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine_test_support.h"
@@ -207,6 +208,85 @@ TEST_F(Operations, UnknownOperationsAndModes) {
     Btr other;
     EXPECT_EQ(other.open(path, 3), 6);
     EXPECT_EQ(other.open(path, -5), 6);
+}
+
+std::vector<std::string> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Operations, CreateRefusalsLeaveNoFileBehind) {
+    testing_support::TempDir empty;
+    struct Case {
+        std::string path;
+        std::string description;
+        std::int16_t status;
+    };
+    const std::vector<Case> cases = {
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4}}}, 700), 24},
+        {empty.dir() + "a.dat", makeDescription(20, {}), 26},
+        {empty.dir() + "a.dat", makeDescription(20, {{{19, 4}}}), 27},
+        {empty.dir() + "a.dat", makeDescription(2000, {{{1, 4}}}), 28},
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 3, 0x0100, 1}}}), 29},
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0008}}}), 29},
+        {empty.dir() + "no\\such\\folder\\a.dat", kDescription, 25},
+        {"", kDescription, 25},
+    };
+    for (const Case& c : cases) {
+        Btr b;
+        EXPECT_EQ(b.create(c.path, c.description), c.status) << c.path;
+        EXPECT_TRUE(filesIn(empty.path()).empty()) << c.status;
+    }
+    // A description shorter than its keys say.
+    Btr b;
+    std::memcpy(b.data, kDescription.data(), kDescription.size());
+    b.setKey(empty.dir() + "a.dat");
+    EXPECT_EQ(b.call(opCreate, static_cast<std::uint32_t>(kDescription.size() - 1), -1), 22);
+    EXPECT_TRUE(filesIn(empty.path()).empty());
+}
+
+TEST_F(Operations, CreateOverwritesUnlessToldNot) {
+    ASSERT_EQ(btr.insert(rec(1, "A")), 0);
+    Btr other;
+    EXPECT_EQ(other.create(path, kDescription, -1), 59);
+    EXPECT_EQ(other.create(path, kDescription, 0), 85);  // open here
+    ASSERT_EQ(btr.close(), 0);
+    EXPECT_EQ(other.create(path, kDescription, -1), 59);
+    const std::string wider = makeDescription(30, {{{1, 8}}});
+    ASSERT_EQ(other.create(path, wider, 0), 0);
+    ASSERT_EQ(other.open(path), 0);
+    EXPECT_EQ(other.recordCount(), 0u);
+    ASSERT_EQ(other.stat(), 0);
+    EXPECT_EQ(coding::getU16(other.data), 30);
+    ASSERT_EQ(other.close(), 0);
+    EXPECT_EQ(filesIn(tmp.path()), std::vector<std::string>{"people.dat"});
+}
+
+// The log of another database left beside the name must not be read into
+// the new file.
+TEST_F(Operations, CreateRemovesALeftOverLog) {
+    const std::string other = tmp.dir() + "other.dat";
+    Btr b;
+    ASSERT_EQ(b.create(other, kDescription), 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA wal_autocheckpoint = 0; "
+                           "INSERT INTO records (data, k0, k1) VALUES (zeroblob(20), x'00000001', "
+                           "x'0000000000000000')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::filesystem::copy_file(other + "-wal", tmp.dir() + "fresh.dat-wal");
+    sqlite3_close(db);
+    ASSERT_EQ(b.create(tmp.dir() + "fresh.dat", kDescription), 0);
+    EXPECT_FALSE(std::filesystem::exists(tmp.dir() + "fresh.dat-wal"));
+    ASSERT_EQ(b.open(tmp.dir() + "fresh.dat"), 0);
+    EXPECT_EQ(b.recordCount(), 0u);
+    EXPECT_EQ(b.get(opGetFirst, 0), 9);
 }
 
 TEST_F(Operations, ReadOnlyOpenRefusesWrites) {
