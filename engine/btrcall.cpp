@@ -50,8 +50,8 @@ struct Call {
     std::uint16_t operation;
     unsigned char* position;
     unsigned char* data;
-    std::uint32_t offered;    // bytes of the data buffer
-    std::uint32_t returned;   // written back for the operations that return data
+    std::uint32_t offered;   // bytes of the data buffer
+    std::uint32_t returned;  // written back for the operations that return data
     bool returnsData;
     unsigned char* key;
     int keyNumber;
@@ -80,10 +80,16 @@ std::int16_t openFile(Call& c) {
     switch (c.keyNumber) {
         case modeNormal:
         case modeAccelerated:
-        case modeVerify: break;
-        case modeReadOnly: mode = OpenMode::ReadOnly; break;
-        case modeExclusive: mode = OpenMode::Exclusive; break;
-        default: return status::invalidKeyNumber;
+        case modeVerify:
+            break;
+        case modeReadOnly:
+            mode = OpenMode::ReadOnly;
+            break;
+        case modeExclusive:
+            mode = OpenMode::Exclusive;
+            break;
+        default:
+            return status::invalidKeyNumber;
     }
     std::unique_ptr<DataFile> file;
     if (const std::int16_t st = DataFile::open(pathFrom(c.key), mode, file); st != status::ok) {
@@ -110,10 +116,15 @@ std::int16_t getRecord(Call& c, DataFile& file, GetOp op) {
 
 std::int16_t dispatch(Call& c) {
     switch (c.operation) {
-        case opOpen: return openFile(c);
-        case opCreate: return createFile(c);
-        case opReset: openFiles().closeAll(); return status::ok;
-        case opClose: return openFiles().close(c.position) ? status::ok : status::fileNotOpen;
+        case opOpen:
+            return openFile(c);
+        case opCreate:
+            return createFile(c);
+        case opReset:
+            openFiles().closeAll();
+            return status::ok;
+        case opClose:
+            return openFiles().close(c.position) ? status::ok : status::fileNotOpen;
         case opInsert:
         case opUpdate:
         case opDelete:
@@ -126,8 +137,10 @@ std::int16_t dispatch(Call& c) {
         case opGetLessOrEqual:
         case opGetFirst:
         case opGetLast:
-        case opStat: break;
-        default: return status::invalidOperation;
+        case opStat:
+            break;
+        default:
+            return status::invalidOperation;
     }
     DataFile* file = openFiles().find(c.position);
     if (file == nullptr) return status::fileNotOpen;
@@ -137,27 +150,40 @@ std::int16_t dispatch(Call& c) {
             if (c.key == nullptr) return status::keyBufferMissing;
             return c.operation == opInsert ? file->insert(c.data, c.offered, c.keyNumber, c.key)
                                            : file->update(c.data, c.offered, c.keyNumber, c.key);
-        case opDelete: return file->remove();
-        case opGetEqual: return getRecord(c, *file, GetOp::Equal);
-        case opGetNext: return getRecord(c, *file, GetOp::Next);
-        case opGetPrevious: return getRecord(c, *file, GetOp::Previous);
-        case opGetGreater: return getRecord(c, *file, GetOp::Greater);
-        case opGetGreaterOrEqual: return getRecord(c, *file, GetOp::GreaterOrEqual);
-        case opGetLess: return getRecord(c, *file, GetOp::Less);
-        case opGetLessOrEqual: return getRecord(c, *file, GetOp::LessOrEqual);
-        case opGetFirst: return getRecord(c, *file, GetOp::First);
-        case opGetLast: return getRecord(c, *file, GetOp::Last);
-        case opStat: c.returnsData = true; return file->stat(c.data, c.offered, c.returned);
-        default: return status::invalidOperation;
+        case opDelete:
+            return file->remove();
+        case opGetEqual:
+            return getRecord(c, *file, GetOp::Equal);
+        case opGetNext:
+            return getRecord(c, *file, GetOp::Next);
+        case opGetPrevious:
+            return getRecord(c, *file, GetOp::Previous);
+        case opGetGreater:
+            return getRecord(c, *file, GetOp::Greater);
+        case opGetGreaterOrEqual:
+            return getRecord(c, *file, GetOp::GreaterOrEqual);
+        case opGetLess:
+            return getRecord(c, *file, GetOp::Less);
+        case opGetLessOrEqual:
+            return getRecord(c, *file, GetOp::LessOrEqual);
+        case opGetFirst:
+            return getRecord(c, *file, GetOp::First);
+        case opGetLast:
+            return getRecord(c, *file, GetOp::Last);
+        case opStat:
+            c.returnsData = true;
+            return file->stat(c.data, c.offered, c.returned);
+        default:
+            return status::invalidOperation;
     }
 }
 
 }  // namespace
 }  // namespace engine
 
-extern "C" NUBO_BTRCALL_EXPORT int16_t NUBO_BTRCALL_CONV BTRCALL(
-    uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
-    void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
+extern "C" NUBO_BTRCALL_EXPORT int16_t NUBO_BTRCALL_CONV
+BTRCALL(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+        void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
     // The key length is not needed: a key's length comes from the file, a
     // path ends at its zero byte.
     (void)keyLength;

@@ -66,17 +66,18 @@ public:
 // Writes an empty data file at `native`; true on success.
 bool buildEmptyFile(const std::string& native, const FileDescription& d) {
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(native.c_str(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(sqlitePath(native).c_str(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     bool ok = rc == SQLITE_OK;
     ok = ok && execute(db, "PRAGMA page_size = 4096; BEGIN") == SQLITE_OK;
     ok = ok && execute(db, schemaStatements(d).c_str()) == SQLITE_OK;
     if (ok) {
         const std::string stored = encodeDescription(d);
         Statement row;
-        ok = row.prepare(db, "INSERT INTO nubo_file (id, format, description, id_floor, "
-                             "removed) VALUES (1, ?1, ?2, 0, 0)") == SQLITE_OK;
+        ok = row.prepare(db,
+                         "INSERT INTO nubo_file (id, format, description, id_floor, "
+                         "removed) VALUES (1, ?1, ?2, 0, 0)") == SQLITE_OK;
         ok = ok && sqlite3_bind_text(row.get(), 1, fileFormat, -1, SQLITE_STATIC) == SQLITE_OK;
         ok = ok && sqlite3_bind_blob(row.get(), 2, stored.data(), static_cast<int>(stored.size()),
                                      SQLITE_TRANSIENT) == SQLITE_OK;
@@ -86,10 +87,10 @@ bool buildEmptyFile(const std::string& native, const FileDescription& d) {
     if (ok) {
         // The log mode is kept in the file; every later open uses it.
         Statement mode;
-        ok = mode.prepare(db, "PRAGMA journal_mode = WAL") == SQLITE_OK &&
-             sqlite3_step(mode.get()) == SQLITE_ROW &&
-             std::string(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0))) ==
-                 "wal";
+        ok =
+            mode.prepare(db, "PRAGMA journal_mode = WAL") == SQLITE_OK &&
+            sqlite3_step(mode.get()) == SQLITE_ROW &&
+            std::string(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0))) == "wal";
     }
     // The last connection to close folds the log into the file and removes it.
     return sqlite3_close(db) == SQLITE_OK && ok;

@@ -26,13 +26,20 @@ std::string getSql(const std::string& column, bool duplicates, GetOp op) {
     const std::string up = " ORDER BY " + column + ", id LIMIT 1";
     const std::string down = " ORDER BY " + column + " DESC, id DESC LIMIT 1";
     switch (op) {
-        case GetOp::Equal: return select + " WHERE " + column + " = ?1 ORDER BY id LIMIT 1";
-        case GetOp::Greater: return select + " WHERE " + column + " > ?1" + up;
-        case GetOp::GreaterOrEqual: return select + " WHERE " + column + " >= ?1" + up;
-        case GetOp::Less: return select + " WHERE " + column + " < ?1" + down;
-        case GetOp::LessOrEqual: return select + " WHERE " + column + " <= ?1" + down;
-        case GetOp::First: return select + up;
-        case GetOp::Last: return select + down;
+        case GetOp::Equal:
+            return select + " WHERE " + column + " = ?1 ORDER BY id LIMIT 1";
+        case GetOp::Greater:
+            return select + " WHERE " + column + " > ?1" + up;
+        case GetOp::GreaterOrEqual:
+            return select + " WHERE " + column + " >= ?1" + up;
+        case GetOp::Less:
+            return select + " WHERE " + column + " < ?1" + down;
+        case GetOp::LessOrEqual:
+            return select + " WHERE " + column + " <= ?1" + down;
+        case GetOp::First:
+            return select + up;
+        case GetOp::Last:
+            return select + down;
         case GetOp::Next:
             // With duplicates: the later records of the same value first,
             // then the following values. SQLite seeks both parts in the
@@ -68,8 +75,8 @@ std::int16_t DataFile::open(const std::string& programPath, OpenMode mode,
 
 DataFile::~DataFile() {
     gets_.clear();
-    for (Statement* s : {&insert_, &update_, &delete_, &readById_, &readCount_, &begin_, &commit_,
-                         &rollback_}) {
+    for (Statement* s :
+         {&insert_, &update_, &delete_, &readById_, &readCount_, &begin_, &commit_, &rollback_}) {
         *s = Statement();
     }
     // The connection closes before the open-mode lock goes: see file_lock.h.
@@ -94,11 +101,24 @@ std::int16_t DataFile::initialise(const std::string& programPath, OpenMode mode)
     readOnly_ = mode == OpenMode::ReadOnly;
 
     // Never creates: a file that vanished since the check is not made anew.
-    int rc = sqlite3_open_v2(native.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    const int rc = sqlite3_open_v2(sqlitePath(native).c_str(), &db_,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
     }
+    for (auto step : {&DataFile::configure, &DataFile::readDescription, &DataFile::checkSchema,
+                      &DataFile::prepareStatements}) {
+        if (const std::int16_t st = (this->*step)(); st != status::ok) return st;
+    }
+    // Reads the count, and so maps the wal-index the probe watches.
+    std::uint32_t count = 0;
+    if (const std::int16_t st = recordCount(count); st != status::ok) return st;
+    probe_.attach(db_);
+    countKnown_ = false;
+    return status::ok;
+}
+
+std::int16_t DataFile::configure() {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, static_cast<int>(settings().busyMilliseconds));
     // The file may come from anywhere: nothing in it may reach beyond it.
@@ -108,38 +128,35 @@ std::int16_t DataFile::initialise(const std::string& programPath, OpenMode mode)
                                 (settings().fullSync ? "FULL" : "NORMAL") +
                                 "; PRAGMA cache_size = -" + cacheKibibytes +
                                 "; PRAGMA journal_size_limit = " + logSizeLimit;
-    rc = execute(db_, pragmas.c_str());
-    if (rc != SQLITE_OK) return statusFromSqlite(rc);
+    const int rc = execute(db_, pragmas.c_str());
+    return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
+}
 
-    // The description: the first read of the file, so a file that is no
-    // database at all fails here.
-    {
-        Statement head;
-        if (const std::int16_t st =
-                prepare(head, "SELECT format, description FROM nubo_file WHERE id = 1");
-            st != status::ok) {
-            return st;
-        }
-        ResetOnExit done(head.get());
-        rc = sqlite3_step(head.get());
-        if (rc != SQLITE_ROW) return fromStep(rc, status::notADataFile);
-        const auto* format = sqlite3_column_text(head.get(), 0);
-        if (format == nullptr || std::strcmp(reinterpret_cast<const char*>(format), fileFormat) != 0) {
-            return status::notADataFile;
-        }
-        const auto* stored = static_cast<const unsigned char*>(sqlite3_column_blob(head.get(), 1));
-        const int storedSize = sqlite3_column_bytes(head.get(), 1);
-        if (stored == nullptr || storedSize <= 0 ||
-            parseDescription(stored, static_cast<std::size_t>(storedSize), description_) !=
-                status::ok ||
-            encodeDescription(description_) !=
-                std::string(reinterpret_cast<const char*>(stored),
-                            static_cast<std::size_t>(storedSize))) {
-            return status::notADataFile;
-        }
+// The first read of the file, so a file that is no database fails here.
+std::int16_t DataFile::readDescription() {
+    Statement head;
+    if (const std::int16_t st =
+            prepare(head, "SELECT format, description FROM nubo_file WHERE id = 1");
+        st != status::ok) {
+        return st;
     }
-    if (const std::int16_t st = checkSchema(); st != status::ok) return st;
-
+    ResetOnExit done(head.get());
+    const int rc = sqlite3_step(head.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::notADataFile);
+    const auto* format = sqlite3_column_text(head.get(), 0);
+    if (format == nullptr || std::strcmp(reinterpret_cast<const char*>(format), fileFormat) != 0) {
+        return status::notADataFile;
+    }
+    const auto* stored = static_cast<const unsigned char*>(sqlite3_column_blob(head.get(), 1));
+    const int storedSize = sqlite3_column_bytes(head.get(), 1);
+    if (stored == nullptr || storedSize <= 0) return status::notADataFile;
+    const std::string bytes(reinterpret_cast<const char*>(stored),
+                            static_cast<std::size_t>(storedSize));
+    // Only a description in its stored form, exactly, is taken.
+    if (parseDescription(stored, bytes.size(), description_) != status::ok ||
+        encodeDescription(description_) != bytes) {
+        return status::notADataFile;
+    }
     std::size_t offset = 0;
     for (const KeySpec& key : description_.keys) {
         keyOffsets_.push_back(offset);
@@ -149,33 +166,34 @@ std::int16_t DataFile::initialise(const std::string& programPath, OpenMode mode)
     recordBuffer_.assign(description_.recordLength, 0);
     statTemplate_ = statAnswer(description_, 0);
     gets_.resize(description_.keys.size());
+    return status::ok;
+}
 
+std::int16_t DataFile::prepareStatements() {
+    const std::size_t keys = description_.keys.size();
     std::string insertSql = "INSERT INTO records (id, data";
     std::string values = ") VALUES (" + nextIdExpression() + ", ?1";
     std::string updateSql = "UPDATE records SET data = ?1";
-    for (std::size_t k = 0; k < description_.keys.size(); ++k) {
+    for (std::size_t k = 0; k < keys; ++k) {
         const std::string param = "?" + std::to_string(k + 2);
         insertSql += ", " + keyColumn(k);
         values += ", " + param;
         updateSql += ", " + keyColumn(k) + " = " + param;
     }
-    updateSql += " WHERE id = ?" + std::to_string(description_.keys.size() + 2);
-    for (auto [stmt, sql] : {std::pair{&insert_, insertSql + values + ")"},
-                             std::pair{&update_, updateSql},
-                             std::pair{&delete_, std::string("DELETE FROM records WHERE id = ?1")},
-                             std::pair{&readById_, std::string("SELECT data FROM records WHERE id = ?1")},
-                             std::pair{&readCount_, recordCountQuery()},
-                             std::pair{&begin_, std::string("BEGIN IMMEDIATE")},
-                             std::pair{&commit_, std::string("COMMIT")},
-                             std::pair{&rollback_, std::string("ROLLBACK")}}) {
+    updateSql += " WHERE id = ?" + std::to_string(keys + 2);
+    const std::pair<Statement*, std::string> statements[] = {
+        {&insert_, insertSql + values + ")"},
+        {&update_, updateSql},
+        {&delete_, "DELETE FROM records WHERE id = ?1"},
+        {&readById_, "SELECT data FROM records WHERE id = ?1"},
+        {&readCount_, recordCountQuery()},
+        {&begin_, "BEGIN IMMEDIATE"},
+        {&commit_, "COMMIT"},
+        {&rollback_, "ROLLBACK"},
+    };
+    for (const auto& [stmt, sql] : statements) {
         if (const std::int16_t st = prepare(*stmt, sql); st != status::ok) return st;
     }
-
-    // Reads the count, and so maps the wal-index the probe watches.
-    std::uint32_t count = 0;
-    if (const std::int16_t st = recordCount(count); st != status::ok) return st;
-    probe_.attach(db_);
-    countKnown_ = false;
     return status::ok;
 }
 
@@ -184,7 +202,8 @@ std::int16_t DataFile::initialise(const std::string& programPath, OpenMode mode)
 // damaged there is found at the open.
 std::int16_t DataFile::checkSchema() {
     Statement indexes;
-    if (const std::int16_t st = prepare(indexes, "SELECT name, \"unique\" FROM pragma_index_list('records')");
+    if (const std::int16_t st =
+            prepare(indexes, "SELECT name, \"unique\" FROM pragma_index_list('records')");
         st != status::ok) {
         return st;
     }
@@ -221,9 +240,9 @@ std::int16_t DataFile::checkSchema() {
 std::int16_t DataFile::getStatement(int key, GetOp op, sqlite3_stmt*& out) {
     Statement& stmt = gets_[static_cast<std::size_t>(key)][static_cast<std::size_t>(op)];
     if (!stmt.prepared()) {
-        const std::int16_t st = prepare(
-            stmt, getSql(keyColumn(static_cast<std::size_t>(key)),
-                         description_.keys[static_cast<std::size_t>(key)].duplicates, op));
+        const std::int16_t st =
+            prepare(stmt, getSql(keyColumn(static_cast<std::size_t>(key)),
+                                 description_.keys[static_cast<std::size_t>(key)].duplicates, op));
         if (st != status::ok) return st;
     }
     out = stmt.get();
@@ -241,8 +260,8 @@ void DataFile::placeOn(int keyNumber, std::int64_t id, const unsigned char* reco
 }
 
 std::int16_t DataFile::get(GetOp op, int keyNumber, const unsigned char* keyValue,
-                          unsigned char* data, std::uint32_t offered, std::uint32_t& returned,
-                          unsigned char* keyOut) {
+                           unsigned char* data, std::uint32_t offered, std::uint32_t& returned,
+                           unsigned char* keyOut) {
     returned = 0;
     if (op == GetOp::Next || op == GetOp::Previous) {
         if (!position_.established) return status::noCurrentRecord;
@@ -275,7 +294,8 @@ std::int16_t DataFile::get(GetOp op, int keyNumber, const unsigned char* keyValu
             }
             break;
         case GetOp::First:
-        case GetOp::Last: break;
+        case GetOp::Last:
+            break;
     }
     if (rc != SQLITE_OK) return statusFromSqlite(rc);
 
@@ -306,8 +326,8 @@ std::int16_t DataFile::get(GetOp op, int keyNumber, const unsigned char* keyValu
 
 std::int16_t DataFile::bindRecord(sqlite3_stmt* stmt, const unsigned char* record) {
     std::copy(record, record + description_.recordLength, recordBuffer_.begin());
-    int rc = sqlite3_bind_blob(stmt, 1, recordBuffer_.data(), description_.recordLength,
-                               SQLITE_STATIC);
+    int rc =
+        sqlite3_bind_blob(stmt, 1, recordBuffer_.data(), description_.recordLength, SQLITE_STATIC);
     for (std::size_t k = 0; k < description_.keys.size() && rc == SQLITE_OK; ++k) {
         const KeySpec& key = description_.keys[k];
         unsigned char* encoded = keyBuffer_.data() + keyOffsets_[k];
@@ -343,8 +363,10 @@ std::int16_t DataFile::updateInTransaction() {
         if (rc != SQLITE_OK) return statusFromSqlite(rc);
         rc = sqlite3_step(readById_.get());
         if (rc != SQLITE_ROW) return fromStep(rc, status::noCurrentRecord);
-        const auto* old = static_cast<const unsigned char*>(sqlite3_column_blob(readById_.get(), 0));
-        if (old == nullptr || sqlite3_column_bytes(readById_.get(), 0) != description_.recordLength) {
+        const auto* old =
+            static_cast<const unsigned char*>(sqlite3_column_blob(readById_.get(), 0));
+        if (old == nullptr ||
+            sqlite3_column_bytes(readById_.get(), 0) != description_.recordLength) {
             return status::ioError;
         }
         std::array<unsigned char, maxKeyLength> before{};
@@ -441,7 +463,8 @@ std::int16_t DataFile::stat(unsigned char* out, std::uint32_t offered, std::uint
     if (const std::int16_t st = recordCount(count); st != status::ok) return st;
     coding::putU32(coding::bytes(statTemplate_) + filespec::recordCount, count);
     const std::size_t copied = std::min<std::size_t>(offered, statTemplate_.size());
-    std::copy(statTemplate_.begin(), statTemplate_.begin() + static_cast<std::ptrdiff_t>(copied), out);
+    std::copy(statTemplate_.begin(), statTemplate_.begin() + static_cast<std::ptrdiff_t>(copied),
+              out);
     returned = static_cast<std::uint32_t>(copied);
     return copied < statTemplate_.size() ? status::dataBufferTooShort : status::ok;
 }

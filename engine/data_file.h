@@ -109,7 +109,10 @@ private:
 
     DataFile() = default;
     std::int16_t initialise(const std::string& programPath, OpenMode mode);
+    std::int16_t configure();
+    std::int16_t readDescription();
     std::int16_t checkSchema();
+    std::int16_t prepareStatements();
     std::int16_t prepare(Statement& stmt, const std::string& sql);
     std::int16_t getStatement(int key, GetOp op, sqlite3_stmt*& out);
     std::int16_t recordCount(std::uint32_t& count);

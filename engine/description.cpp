@@ -24,8 +24,11 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
                 if (binary) return status::invalidKeyDefinition;
                 type = SegmentType::Integer;
                 break;
-            case keytype::unsignedBinary: type = SegmentType::Unsigned; break;
-            default: return status::invalidKeyDefinition;
+            case keytype::unsignedBinary:
+                type = SegmentType::Unsigned;
+                break;
+            default:
+                return status::invalidKeyDefinition;
         }
     } else {
         type = binary ? SegmentType::Unsigned : SegmentType::String;
@@ -59,8 +62,8 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
     if (out.recordLength < 1 || out.recordLength > maxRecordLength) {
         return status::invalidRecordLength;
     }
-    if ((out.fileFlags & (fileflag::variableLength | fileflag::blankTruncation |
-                          fileflag::keyOnly)) != 0) {
+    if ((out.fileFlags &
+         (fileflag::variableLength | fileflag::blankTruncation | fileflag::keyOnly)) != 0) {
         return status::invalidRecordLength;
     }
     if (out.pageSize < minPageSize || out.pageSize > maxPageSize || out.pageSize % 512 != 0) {

@@ -25,9 +25,9 @@ inline constexpr std::size_t fileFlags = 10;    // 16 bits
 // Offsets in a key-segment specification.
 namespace segspec {
 inline constexpr std::size_t size = 16;
-inline constexpr std::size_t position = 0;      // 16 bits, 1-based
-inline constexpr std::size_t length = 2;        // 16 bits
-inline constexpr std::size_t flags = 4;         // 16 bits
+inline constexpr std::size_t position = 0;        // 16 bits, 1-based
+inline constexpr std::size_t length = 2;          // 16 bits
+inline constexpr std::size_t flags = 4;           // 16 bits
 inline constexpr std::size_t distinctValues = 6;  // 32 bits, Stat only (always 0 here)
 inline constexpr std::size_t extendedType = 10;   // 8 bits
 }  // namespace segspec
@@ -78,7 +78,7 @@ enum class SegmentType : std::uint8_t {
 struct KeySegment {
     std::uint16_t position = 0;  // 0-based offset in the record
     std::uint16_t length = 0;
-    std::uint16_t flags = 0;       // as given in the description
+    std::uint16_t flags = 0;        // as given in the description
     std::uint8_t extendedType = 0;  // as given in the description
     SegmentType type = SegmentType::String;
     bool descending = false;
@@ -113,8 +113,7 @@ struct FileDescription {
 // not 1, 2, 4 or 8 bytes long, or a key type or flag the engine cannot order
 // (null keys, alternate collation, supplemental keys, other extended types,
 // case-insensitive numbers); 22 when `size` ends inside the description.
-std::int16_t parseDescription(const unsigned char* bytes, std::size_t size,
-                              FileDescription& out);
+std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, FileDescription& out);
 
 // The description in its stored form: encodedSize() bytes, with the fields
 // that only Stat fills left zero.

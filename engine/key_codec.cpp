@@ -18,7 +18,9 @@ void encodeSegment(const KeySegment& seg, const unsigned char* in, unsigned char
                 std::copy(in, in + n, out);
             }
             break;
-        case SegmentType::Unsigned: std::reverse_copy(in, in + n, out); break;
+        case SegmentType::Unsigned:
+            std::reverse_copy(in, in + n, out);
+            break;
         case SegmentType::Integer:
             std::reverse_copy(in, in + n, out);
             out[0] ^= 0x80;

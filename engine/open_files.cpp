@@ -19,9 +19,9 @@ constexpr std::size_t tokenField = 12;
 
 OpenFileTable::OpenFileTable() : entries_(new Entry[maxOpenFiles]) {
     std::random_device device;
-    token_ = (static_cast<std::uint64_t>(device()) << 32) ^ device() ^
-             static_cast<std::uint64_t>(
-                 std::chrono::system_clock::now().time_since_epoch().count());
+    token_ =
+        (static_cast<std::uint64_t>(device()) << 32) ^ device() ^
+        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
 }
 
 std::int16_t OpenFileTable::add(std::unique_ptr<DataFile> file, unsigned char* positionBlock) {

@@ -21,8 +21,8 @@ std::string newRowOutOfTurn() { return std::string("NEW.id <> 1 + ") + topBefore
 // gap of removed ids.
 std::string countNewRow(const std::string& condition) {
     return std::string("  UPDATE nubo_file SET removed = removed + CASE WHEN NEW.id <= ") +
-           topBeforeNew + " THEN -1 ELSE NEW.id - 1 - " + topBeforeNew +
-           " END WHERE id = 1" + condition + ";\n";
+           topBeforeNew + " THEN -1 ELSE NEW.id - 1 - " + topBeforeNew + " END WHERE id = 1" +
+           condition + ";\n";
 }
 
 constexpr const char* countRemovedRow =

@@ -53,6 +53,10 @@ private:
 // database, 2 for damage and every other failure.
 std::int16_t statusFromSqlite(int resultCode);
 
+// A native path as SQLite must be given it: one that starts like a URI
+// ("file:") is made relative to the current folder, so it names a file.
+std::string sqlitePath(const std::string& nativePath);
+
 // Runs SQL that returns no rows; returns the SQLite result.
 int execute(sqlite3* db, const char* sql);
 

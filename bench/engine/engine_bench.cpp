@@ -253,7 +253,8 @@ int main(int argc, char** argv) {
 
     std::mt19937 random(12345);
     auto existingKey = [&] { return static_cast<std::int32_t>(2 * (random() % records)); };
-    const std::size_t batches = std::max<std::size_t>(20, std::min<std::size_t>(400, records / batch / 2));
+    const std::size_t batches =
+        std::max<std::size_t>(20, std::min<std::size_t>(400, records / batch / 2));
 
     // Stat.
     sqlite3_stmt* statSql = prepare(
@@ -345,10 +346,10 @@ int main(int argc, char** argv) {
     };
     // Half the engine's inserts take turns with each bare statement.
     const std::size_t half = share / 2;
-    report("Insert (1 per commit)",
-           timeSingles(half, engineInsert,
-                       [&](std::size_t i) { bareInsert(insertSql, bareKeys[i]); }),
-           "INSERT INTO records, same file");
+    report(
+        "Insert (1 per commit)",
+        timeSingles(half, engineInsert, [&](std::size_t i) { bareInsert(insertSql, bareKeys[i]); }),
+        "INSERT INTO records, same file");
     report("",
            timeSingles(
                half, [&](std::size_t i) { engineInsert(half + i); },
@@ -383,7 +384,8 @@ int main(int argc, char** argv) {
     std::printf("%-22s %8.3f us   (Get Equal + Delete, 1 per commit)\n", "Delete", median(deletes));
     if (recordCountOf(h) != records) die("record count after the run", recordCountOf(h));
 
-    for (auto* s : {statSql, nextSql, equalSql, insertSql, plainInsertSql, deleteSql, plainDeleteSql}) {
+    for (auto* s :
+         {statSql, nextSql, equalSql, insertSql, plainInsertSql, deleteSql, plainDeleteSql}) {
         sqlite3_finalize(s);
     }
     sqlite3_close(bare);

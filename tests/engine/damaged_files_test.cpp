@@ -15,7 +15,9 @@ using namespace engine_test;
 
 const std::string kDescription = makeDescription(40, {{{1, 4, 0x0100, 1}}, {{5, 6, 0x0001}}});
 
-std::string rec(std::int32_t n) { return le32(n) + "name" + std::to_string(n % 7) + std::string(31, 'z'); }
+std::string rec(std::int32_t n) {
+    return le32(n) + "name" + std::to_string(n % 7) + std::string(31, 'z');
+}
 
 class Damaged : public ::testing::Test {
 protected:
@@ -120,7 +122,8 @@ TEST_F(Damaged, AlteredSchemasAreRefused) {
 
 TEST_F(Damaged, TruncatedFilesGiveStatuses) {
     const std::string sound = soundFile(400);
-    for (std::size_t size : {sound.size() / 2, sound.size() - 4096, sound.size() - 1, sound.size() / 3 + 77}) {
+    for (std::size_t size :
+         {sound.size() / 2, sound.size() - 4096, sound.size() - 1, sound.size() / 3 + 77}) {
         tmp.write("cut.dat", sound.substr(0, size));
         const std::int16_t st = exercise("cut.dat");
         EXPECT_TRUE(st == 0 || st == 2 || st == 30) << size << ": " << st;

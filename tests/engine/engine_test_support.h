@@ -12,11 +12,11 @@
 
 namespace engine_test {
 
-inline constexpr std::uint16_t opOpen = 0, opClose = 1, opInsert = 2, opUpdate = 3,
-                               opDelete = 4, opGetEqual = 5, opGetNext = 6, opGetPrevious = 7,
-                               opGetGreater = 8, opGetGreaterOrEqual = 9, opGetLess = 10,
-                               opGetLessOrEqual = 11, opGetFirst = 12, opGetLast = 13,
-                               opCreate = 14, opStat = 15, opReset = 28;
+inline constexpr std::uint16_t opOpen = 0, opClose = 1, opInsert = 2, opUpdate = 3, opDelete = 4,
+                               opGetEqual = 5, opGetNext = 6, opGetPrevious = 7, opGetGreater = 8,
+                               opGetGreaterOrEqual = 9, opGetLess = 10, opGetLessOrEqual = 11,
+                               opGetFirst = 12, opGetLast = 13, opCreate = 14, opStat = 15,
+                               opReset = 28;
 
 // One key segment of a description: position is 1-based.
 struct Seg {
@@ -43,8 +43,8 @@ inline std::string makeDescription(std::uint16_t recordLength,
             auto* q = coding::bytes(s);
             coding::putU16(q, key[i].position);
             coding::putU16(q + 2, key[i].length);
-            coding::putU16(q + 4, static_cast<std::uint16_t>(key[i].flags |
-                                                             (i + 1 < key.size() ? 0x10 : 0)));
+            coding::putU16(
+                q + 4, static_cast<std::uint16_t>(key[i].flags | (i + 1 < key.size() ? 0x10 : 0)));
             q[10] = key[i].extendedType;
             d += s;
         }
@@ -103,9 +103,7 @@ struct Btr {
     }
 
     std::int16_t stat() { return call(opStat, sizeof data, 0); }
-    std::uint32_t recordCount() {
-        return stat() == 0 ? coding::getU32(data + 6) : 0xFFFFFFFFu;
-    }
+    std::uint32_t recordCount() { return stat() == 0 ? coding::getU32(data + 6) : 0xFFFFFFFFu; }
 
     // The bytes the last read returned.
     std::string record() const { return std::string(reinterpret_cast<const char*>(data), length); }

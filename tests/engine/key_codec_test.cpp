@@ -50,7 +50,8 @@ TEST(KeyCodec, SignedIntegersOrderNumerically) {
                 values.push_back(static_cast<std::int64_t>(random() << shift) >> shift);
             }
             for (std::int64_t a : values) {
-                for (std::int64_t b : {lo, std::int64_t{-1}, std::int64_t{0}, hi, values[values.size() / 2]}) {
+                for (std::int64_t b :
+                     {lo, std::int64_t{-1}, std::int64_t{0}, hi, values[values.size() / 2]}) {
                     const int expected = sign((a > b) - (a < b)) * (descending ? -1 : 1);
                     ASSERT_EQ(encodedOrder(key, littleEndian(static_cast<std::uint64_t>(a), n),
                                            littleEndian(static_cast<std::uint64_t>(b), n)),
@@ -65,7 +66,8 @@ TEST(KeyCodec, SignedIntegersOrderNumerically) {
 TEST(KeyCodec, UnsignedNumbersOfAnyLengthOrderNumerically) {
     std::mt19937_64 random(11);
     for (std::uint16_t n : {1, 2, 3, 4, 6, 8}) {
-        for (const auto& seg : {engine_test::Seg{1, n, 0x0004}, engine_test::Seg{1, n, 0x0100, 14}}) {
+        for (const auto& seg :
+             {engine_test::Seg{1, n, 0x0004}, engine_test::Seg{1, n, 0x0100, 14}}) {
             const auto key = keyOf(makeDescription(16, {{seg}}));
             const std::uint64_t max = n == 8 ? UINT64_MAX : (std::uint64_t{1} << (8 * n)) - 1;
             std::vector<std::uint64_t> values = {0, 1, 255, 256 & max, max - 1, max};
@@ -86,11 +88,11 @@ TEST(KeyCodec, StringsOrderByBytesAndIgnoreCaseWhenAsked) {
     const auto folded = keyOf(makeDescription(8, {{{1, 4, 0x0400}}}));
     const auto down = keyOf(makeDescription(8, {{{1, 4, 0x0040}}}));
     EXPECT_EQ(encodedOrder(plain, "abcd", "abce"), -1);
-    EXPECT_EQ(encodedOrder(plain, "Zzzz", "aaaa"), -1);       // byte order: upper before lower
-    EXPECT_EQ(encodedOrder(plain, "\x80xyz", "zzzz"), 1);     // bytes are unsigned
+    EXPECT_EQ(encodedOrder(plain, "Zzzz", "aaaa"), -1);    // byte order: upper before lower
+    EXPECT_EQ(encodedOrder(plain, "\x80xyz", "zzzz"), 1);  // bytes are unsigned
     EXPECT_EQ(encodedOrder(folded, "ABCD", "abcd"), 0);
     EXPECT_EQ(encodedOrder(folded, "Zzzz", "aaaa"), 1);
-    EXPECT_EQ(encodedOrder(folded, "a[cd", "A{CD"), -1);      // only letters fold
+    EXPECT_EQ(encodedOrder(folded, "a[cd", "A{CD"), -1);  // only letters fold
     EXPECT_EQ(encodedOrder(down, "abcd", "abce"), 1);
 }
 

@@ -139,7 +139,7 @@ TEST_F(Operations, UpdateKeepsUniqueKeysUnique) {
     ASSERT_EQ(other.get(opGetEqual, 0, "AAAA"), 0);
     EXPECT_EQ(other.update("AAAA2222yyyy"), 10);  // key 1 is not modifiable
     ASSERT_EQ(other.get(opGetEqual, 0, "BBBB"), 0);
-    EXPECT_EQ(other.update("AAAA2222zzzz"), 5);   // key 0 may change, but not to AAAA
+    EXPECT_EQ(other.update("AAAA2222zzzz"), 5);  // key 0 may change, but not to AAAA
     ASSERT_EQ(other.get(opGetEqual, 0, "AAAA"), 0);
     EXPECT_EQ(other.record(), "AAAA1111xxxx");
     ASSERT_EQ(other.get(opGetEqual, 0, "BBBB"), 0);
@@ -371,7 +371,8 @@ TEST_F(Operations, TheDataLayersCallsWork) {
     EXPECT_EQ(coding::getU16(layer.data), 22);
     EXPECT_EQ(coding::getU16(layer.data + 2), 512);
     EXPECT_EQ(coding::getU16(layer.data + 4), 2);
-    const auto keyLength = static_cast<std::uint8_t>(strnlen(reinterpret_cast<char*>(layer.key), 256));
+    const auto keyLength =
+        static_cast<std::uint8_t>(strnlen(reinterpret_cast<char*>(layer.key), 256));
     std::memset(layer.data, 0, 512);
     ASSERT_EQ(layer.call(opStat, 1536, 0, keyLength), 0);
     EXPECT_EQ(coding::getU16(layer.data + 16 + 2) + coding::getU16(layer.data + 32 + 2), 6);
@@ -419,7 +420,8 @@ TEST_F(Operations, FilesRestAsOneFileTheSqliteShellCanRead) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
     sqlite3_stmt* s = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT data FROM records ORDER BY id", -1, &s, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT data FROM records ORDER BY id", -1, &s, nullptr),
+              SQLITE_OK);
     ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
     EXPECT_EQ(std::string(static_cast<const char*>(sqlite3_column_blob(s, 0)), 20), rec(1, "A"));
     sqlite3_finalize(s);
@@ -444,7 +446,8 @@ TEST_F(Operations, RecordCountFollowsRowsWrittenByOtherMeans) {
     for (const char* edit : edits) {
         ASSERT_EQ(sqlite3_exec(db, edit, nullptr, nullptr, nullptr), SQLITE_OK) << edit;
         sqlite3_stmt* s = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM records", -1, &s, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM records", -1, &s, nullptr),
+                  SQLITE_OK);
         ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
         const auto actual = static_cast<std::uint32_t>(sqlite3_column_int64(s, 0));
         sqlite3_finalize(s);

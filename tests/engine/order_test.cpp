@@ -98,13 +98,20 @@ TEST_F(Order, ReadsByValueFindTheRightRecord) {
         const char* record;
     };
     const Probe probes[] = {
-        {opGetEqual, "DD", 0, "DD02"},          {opGetEqual, "CC", 4, ""},
-        {opGetGreater, "BB", 0, "DD02"},        {opGetGreater, "AA", 0, "BB01"},
-        {opGetGreater, "FF", 9, ""},            {opGetGreaterOrEqual, "DD", 0, "DD02"},
-        {opGetGreaterOrEqual, "CZ", 0, "DD02"}, {opGetGreaterOrEqual, "FG", 9, ""},
-        {opGetLess, "DD", 0, "BB03"},           {opGetLess, "ZZ", 0, "FF04"},
-        {opGetLess, "BB", 9, ""},               {opGetLessOrEqual, "DD", 0, "DD05"},
-        {opGetLessOrEqual, "EE", 0, "DD05"},    {opGetLessOrEqual, "BA", 9, ""},
+        {opGetEqual, "DD", 0, "DD02"},
+        {opGetEqual, "CC", 4, ""},
+        {opGetGreater, "BB", 0, "DD02"},
+        {opGetGreater, "AA", 0, "BB01"},
+        {opGetGreater, "FF", 9, ""},
+        {opGetGreaterOrEqual, "DD", 0, "DD02"},
+        {opGetGreaterOrEqual, "CZ", 0, "DD02"},
+        {opGetGreaterOrEqual, "FG", 9, ""},
+        {opGetLess, "DD", 0, "BB03"},
+        {opGetLess, "ZZ", 0, "FF04"},
+        {opGetLess, "BB", 9, ""},
+        {opGetLessOrEqual, "DD", 0, "DD05"},
+        {opGetLessOrEqual, "EE", 0, "DD05"},
+        {opGetLessOrEqual, "BA", 9, ""},
     };
     for (const Probe& p : probes) {
         EXPECT_EQ(btr.get(p.op, 0, p.value), p.status) << p.op << " " << p.value;
@@ -129,10 +136,18 @@ TEST_F(Order, KeyTypesOrderTheirValues) {
         {"string", {1, 3}, {"ABC", "ABD", "B  ", "Zz ", "abc", "\x80\x01\x01"}},
         {"case-insensitive string", {1, 3, 0x0400}, {"abc", "ABD", "b  ", "ZZ "}},
         {"descending string", {1, 3, 0x0040}, {"zzz", "abc", "ABD", "AB "}},
-        {"integer", {1, 2, 0x0100, 1}, {i16(-32768), i16(-300), i16(-1), i16(0), i16(1), i16(256), i16(32767)}},
-        {"descending integer", {1, 2, 0x0100 | 0x0040, 1}, {i16(500), i16(2), i16(0), i16(-1), i16(-500)}},
-        {"binary flag", {1, 3, 0x0004}, {u24(0), u24(1), u24(255), u24(256), u24(65536), u24(0xFFFFFF)}},
-        {"unsigned binary type", {1, 3, 0x0100, 14}, {u24(0), u24(2), u24(0x0100), u24(0x10000), u24(0xFFFF00)}},
+        {"integer",
+         {1, 2, 0x0100, 1},
+         {i16(-32768), i16(-300), i16(-1), i16(0), i16(1), i16(256), i16(32767)}},
+        {"descending integer",
+         {1, 2, 0x0100 | 0x0040, 1},
+         {i16(500), i16(2), i16(0), i16(-1), i16(-500)}},
+        {"binary flag",
+         {1, 3, 0x0004},
+         {u24(0), u24(1), u24(255), u24(256), u24(65536), u24(0xFFFFFF)}},
+        {"unsigned binary type",
+         {1, 3, 0x0100, 14},
+         {u24(0), u24(2), u24(0x0100), u24(0x10000), u24(0xFFFF00)}},
     };
     std::mt19937 random(3);
     for (const Case& c : cases) {
@@ -179,9 +194,9 @@ TEST_F(Order, SegmentedKeysAndSeveralKeysKeepTheirOwnOrders) {
                                               r('A', 9, "t1"), r('B', 40, "t0")};
     for (const auto& x : records) ASSERT_EQ(btr.insert(x), 0);
     EXPECT_EQ(walk(0, true, 5), (std::vector<std::string>{records[3], records[0], records[1],
-                                                         records[4], records[2]}));
+                                                          records[4], records[2]}));
     EXPECT_EQ(walk(1, true, 5), (std::vector<std::string>{records[4], records[1], records[3],
-                                                         records[0], records[2]}));
+                                                          records[0], records[2]}));
     // A Get on key 1 makes it the current key for the steps that follow.
     ASSERT_EQ(btr.get(opGetEqual, 1, "t1"), 0);
     ASSERT_EQ(btr.get(opGetNext, 0), 0);

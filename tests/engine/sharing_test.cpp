@@ -32,7 +32,9 @@ const bool shortBusyWait = [] {
 // with duplicates, the rest payload.
 const std::string kDescription = makeDescription(16, {{{1, 4, 0x0100, 1}}, {{5, 2, 0x0001}}});
 
-std::string rec(std::int32_t key, char tag) { return le32(key) + std::string(1, tag) + "-" + std::string(10, tag); }
+std::string rec(std::int32_t key, char tag) {
+    return le32(key) + std::string(1, tag) + "-" + std::string(10, tag);
+}
 
 void writeAll(int fd, const void* p, std::size_t n) {
     const auto* c = static_cast<const char*>(p);
@@ -316,9 +318,16 @@ TEST_F(Sharing, AKilledWriterLosesNothingAcknowledged) {
             std::int32_t key;
             std::memcpy(&key, log.data() + i + 1, 4);
             switch (log[i]) {
-                case 'I': kept.insert(key); ++acknowledged; break;
-                case 'd': kept.erase(key); break;  // may or may not be gone
-                case 'D': deleted.insert(key); break;
+                case 'I':
+                    kept.insert(key);
+                    ++acknowledged;
+                    break;
+                case 'd':
+                    kept.erase(key);
+                    break;  // may or may not be gone
+                case 'D':
+                    deleted.insert(key);
+                    break;
             }
         }
 
