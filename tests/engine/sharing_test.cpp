@@ -24,7 +24,7 @@ using namespace engine_test;
 // Waits for locks are kept short in this test program; every test that
 // needs a wait sees it take this long.
 const bool shortBusyWait = [] {
-    ::setenv("NUBO_ENGINE_BUSY_MS", "1000", 1);
+    ::setenv("NUBO_ENGINE_BUSY_MS", "2000", 1);
     return true;
 }();
 
@@ -223,7 +223,7 @@ TEST_F(Sharing, AWriterWaitsABoundedTimeForAnotherWriter) {
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(b.insert(rec(2, 'a')), 85);
     const auto waited = std::chrono::steady_clock::now() - t0;
-    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_GE(waited, std::chrono::milliseconds(1900));
     EXPECT_LT(waited, std::chrono::seconds(10));
     // Readers are not held up meanwhile.
     ASSERT_EQ(b.get(opGetEqual, 0, le32(1)), 0);
@@ -308,11 +308,15 @@ TEST_F(Sharing, AKilledWriterLosesNothingAcknowledged) {
             ::_exit(0);
         }
         ::close(acks[1]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 40));
+        // The kill comes at a random moment after the writer got going.
+        char first[5];
+        const bool started = ::read(acks[0], first, 5) == 5;
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
         ::kill(pid, SIGKILL);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        const std::string log = readAll(acks[0]);
+        ASSERT_TRUE(started) << "round " << round;
+        const std::string log = std::string(first, 5) + readAll(acks[0]);
         ::close(acks[0]);
         for (std::size_t i = 0; i + 5 <= log.size(); i += 5) {
             std::int32_t key;
