@@ -99,8 +99,11 @@ bool setCurrentDirectory(const std::string& path);
 // that does not exist with its exact letter case is matched without regard to
 // case among the entries of its directory (the first match in name order),
 // so names written for Windows find files copied from a Windows
-// installation. A drive prefix such as "D:" is kept as a plain name. Used by
-// every file operation above; exposed for the record manager and the tools.
+// installation. A drive prefix such as "D:" is kept as a plain name. On
+// Windows: the text converted to UTF-8 (the 8-bit form SQLite takes), with
+// separators and letter case as written, since the system resolves both.
+// Used by every file operation above; exposed for the record manager and the
+// tools.
 std::string nativePath(const std::string& path);
 
 // Takes an advisory lock on the whole of an open file, without waiting:

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <filesystem>
 
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
@@ -9,6 +9,25 @@ namespace {
 
 using testing_support::TempDir;
 
+#ifdef _WIN32
+TEST(NativePath, IsTheProgramPathInUtf8) {
+    // The system resolves "\\", drive names and letter case itself.
+    EXPECT_EQ(platform::nativePath("C:\\DADES\\FinquesH.dat"), "C:\\DADES\\FinquesH.dat");
+    EXPECT_EQ(platform::nativePath("ddf\\\x85rea.xdf"), "ddf\\\xc3\xa0rea.xdf");  // 0x85 is "\u00e0"
+    EXPECT_EQ(platform::nativePath(""), "");
+}
+
+TEST(Files, NamesInTheCodePageReachTheSystem) {
+    TempDir t;
+    platform::File f;
+    // 0x85 is "\u00e0" in the console code page.
+    ASSERT_TRUE(platform::openFile(t.dir() + "\x85rea.tmp", platform::FileMode::ReadWriteShared, f));
+    platform::closeFile(f);
+    EXPECT_TRUE(std::filesystem::exists(t.path() / std::filesystem::path(u8"\u00e0rea.tmp")));
+    EXPECT_TRUE(platform::pathExists(t.dir() + "\x85rea.tmp"));
+    EXPECT_TRUE(platform::deleteFile(t.dir() + "\x85REA.TMP"));
+}
+#else
 TEST(NativePath, BackslashesSeparateAndMissingComponentsStayAsWritten) {
     TempDir t;
     t.write("DADES/FinquesH.dat", "x");
@@ -39,6 +58,8 @@ TEST(NativePath, ExactMatchWinsOverOtherCases) {
     EXPECT_EQ(platform::nativePath(t.dir() + "a\\FILE.dat"), t.dir() + "a/FILE.dat");
     EXPECT_EQ(platform::nativePath(t.dir() + "a\\file.dat"), t.dir() + "a/FILE.dat");  // first by name
 }
+
+#endif
 
 TEST(Files, ReadSharedNeverCreates) {
     TempDir t;
@@ -116,13 +137,12 @@ TEST(Files, LocksConflictAcrossOpens) {
 TEST(Files, CurrentDirectoryAcceptsProgramPaths) {
     TempDir t;
     t.write("Root/x", "");
-    char before[4096];
-    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    const auto before = std::filesystem::current_path();
     EXPECT_TRUE(platform::setCurrentDirectory(t.dir() + "ROOT\\"));
     EXPECT_TRUE(platform::pathExists("x"));
     EXPECT_FALSE(platform::setCurrentDirectory(t.dir() + "nowhere\\"));
     EXPECT_FALSE(platform::setCurrentDirectory(""));
-    ASSERT_EQ(::chdir(before), 0);
+    std::filesystem::current_path(before);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "tests/support/environment.h"
 
 namespace {
 
@@ -22,15 +23,15 @@ TEST(Clock, InjectedClockIsReadAndSystemClockRestored) {
 }
 
 TEST(Environment, UnsetAndEmptyReadTheSame) {
-    ::unsetenv("NUBO_TEST_VARIABLE");
+    testing_support::unsetEnvironment("NUBO_TEST_VARIABLE");
     EXPECT_EQ(platform::getEnvironmentVariable("NUBO_TEST_VARIABLE"), "");
-    ::setenv("NUBO_TEST_VARIABLE", "", 1);
+    testing_support::setEnvironment("NUBO_TEST_VARIABLE", "");
     EXPECT_EQ(platform::getEnvironmentVariable("NUBO_TEST_VARIABLE"), "");
-    ::setenv("NUBO_TEST_VARIABLE", "C:\\app\\", 1);
+    testing_support::setEnvironment("NUBO_TEST_VARIABLE", "C:\\app\\");
     EXPECT_EQ(platform::getEnvironmentVariable("NUBO_TEST_VARIABLE"), "C:\\app\\");
-    ::setenv("NUBO_TEST_VARIABLE", "Fich\u00C8r", 1);  // arrives in the code page
+    testing_support::setEnvironment("NUBO_TEST_VARIABLE", "Fich\u00C8r");  // arrives in the code page
     EXPECT_EQ(platform::getEnvironmentVariable("NUBO_TEST_VARIABLE"), "Fich\xD4r");
-    ::unsetenv("NUBO_TEST_VARIABLE");
+    testing_support::unsetEnvironment("NUBO_TEST_VARIABLE");
 }
 
 }  // namespace

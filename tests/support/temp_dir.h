@@ -1,9 +1,11 @@
 // A temporary folder for one test, removed with everything in it at the end.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace testing_support {
@@ -11,9 +13,19 @@ namespace testing_support {
 class TempDir {
 public:
     TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "nubo-test-XXXXXX").string();
-        if (::mkdtemp(templ.data()) == nullptr) std::abort();
-        path_ = templ;
+        // A new folder with a random name (portable stand-in for mkdtemp).
+        const auto base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "nubo-test-%08x", static_cast<unsigned>(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(base / name, ec)) {
+                path_ = base / name;
+                return;
+            }
+        }
+        std::abort();
     }
     ~TempDir() {
         std::error_code ec;
@@ -23,8 +35,15 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    // The folder as a program path, ending in "/".
-    std::string dir() const { return path_.string() + "/"; }
+    // The folder as a program path, ending in the system's separator ("/",
+    // or "\\" on Windows).
+    std::string dir() const {
+#ifdef _WIN32
+        return path_.string() + "\\";
+#else
+        return path_.string() + "/";
+#endif
+    }
 
     // Writes `bytes` to the file `name` under the folder (folders created).
     void write(const std::string& name, const std::string& bytes) const {

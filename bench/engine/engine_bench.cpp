@@ -1,0 +1,396 @@
+// Measures BTRCALL on a large data file beside the bare SQLite statement
+// that does the same work, in the same run and on the same file.
+//
+//   engine_bench [records] [folder]
+//
+// records: the size of the file (default 1000000); folder: where the file is
+// kept between runs (default: the system's temporary folder). The file is
+// built once (one Insert per commit, through BTRCALL) and reused while it
+// holds the same number of records; the records this run inserts are deleted
+// again at its end. Records are 428 bytes with one 4-byte integer key.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/btrcall.h"
+#include "platform/coding.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint16_t recordLength = 428;
+constexpr std::uint32_t bufferSize = 1536;
+constexpr std::size_t batch = 500;
+
+struct Handle {
+    unsigned char position[128] = {};
+    unsigned char data[bufferSize] = {};
+    unsigned char key[256] = {};
+    std::uint32_t length = 0;
+
+    std::int16_t call(std::uint16_t op, std::uint32_t offered, std::int8_t keyNumber) {
+        length = offered;
+        return BTRCALL(op, position, data, &length, key, 255, keyNumber);
+    }
+};
+
+void die(const char* what, long long value) {
+    std::fprintf(stderr, "engine_bench: %s (%lld)\n", what, value);
+    std::exit(1);
+}
+
+void makeRecord(std::int32_t key, unsigned char* record) {
+    for (std::size_t i = 0; i < recordLength; ++i) {
+        record[i] = static_cast<unsigned char>('A' + (i + static_cast<std::size_t>(key)) % 26);
+    }
+    coding::putI32(record, key);
+}
+
+// The order-preserving form of a signed 4-byte key (big-endian, sign flipped).
+void encodeKey(std::int32_t key, unsigned char* out) {
+    const auto u = static_cast<std::uint32_t>(key) ^ 0x80000000u;
+    out[0] = static_cast<unsigned char>(u >> 24);
+    out[1] = static_cast<unsigned char>(u >> 16);
+    out[2] = static_cast<unsigned char>(u >> 8);
+    out[3] = static_cast<unsigned char>(u);
+}
+
+long residentKib() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct Pair {
+    double engine;
+    double bare;
+};
+
+// Medians over batches of the mean microseconds per call, the engine's and
+// the bare statement's batches taking turns so that both meet the same load.
+Pair timeBatches(std::size_t batches, const std::function<void(std::size_t)>& engineOp,
+                 const std::function<void(std::size_t)>& bareOp) {
+    std::vector<double> engineMeans, bareMeans;
+    std::size_t n = 0, m = 0;
+    for (std::size_t b = 0; b < batches; ++b) {
+        auto t0 = Clock::now();
+        for (std::size_t i = 0; i < batch; ++i) engineOp(n++);
+        std::chrono::duration<double, std::micro> d = Clock::now() - t0;
+        engineMeans.push_back(d.count() / batch);
+        t0 = Clock::now();
+        for (std::size_t i = 0; i < batch; ++i) bareOp(m++);
+        d = Clock::now() - t0;
+        bareMeans.push_back(d.count() / batch);
+    }
+    return {median(engineMeans), median(bareMeans)};
+}
+
+// Medians of single calls, taking turns likewise in runs of `batch` calls
+// (a write on one connection makes the other reread its cached pages).
+Pair timeSingles(std::size_t count, const std::function<void(std::size_t)>& engineOp,
+                 const std::function<void(std::size_t)>& bareOp) {
+    std::vector<double> engineEach, bareEach;
+    for (std::size_t start = 0; start < count; start += batch) {
+        const std::size_t end = std::min(count, start + batch);
+        for (int side = 0; side < 2; ++side) {
+            for (std::size_t n = start; n < end; ++n) {
+                const auto t0 = Clock::now();
+                (side == 0 ? engineOp : bareOp)(n);
+                const std::chrono::duration<double, std::micro> d = Clock::now() - t0;
+                (side == 0 ? engineEach : bareEach).push_back(d.count());
+            }
+        }
+    }
+    return {median(engineEach), median(bareEach)};
+}
+
+std::vector<unsigned char> description() {
+    std::vector<unsigned char> d(32, 0);
+    coding::putU16(d.data() + 0, recordLength);
+    coding::putU16(d.data() + 2, 4096);
+    coding::putU16(d.data() + 4, 1);
+    coding::putU16(d.data() + 16, 1);       // position
+    coding::putU16(d.data() + 18, 4);       // length
+    coding::putU16(d.data() + 20, 0x0100);  // extended type
+    d[26] = 1;                              // integer
+    return d;
+}
+
+std::uint32_t recordCountOf(Handle& h) {
+    if (h.call(15, bufferSize, 0) != 0) die("Stat failed", 0);
+    return coding::getU32(h.data + 6);
+}
+
+void buildEngineFile(const std::string& path, std::uint32_t records) {
+    Handle h;
+    const auto d = description();
+    std::copy(d.begin(), d.end(), h.data);
+    std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
+    if (const auto st = h.call(14, static_cast<std::uint32_t>(d.size()), 0); st != 0) {
+        die("Create failed", st);
+    }
+    std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
+    if (const auto st = h.call(0, 0, 0); st != 0) die("Open failed", st);
+    const auto t0 = Clock::now();
+    for (std::uint32_t i = 0; i < records; ++i) {
+        makeRecord(static_cast<std::int32_t>(2 * i), h.data);
+        if (const auto st = h.call(2, recordLength, 0); st != 0) die("Insert failed", st);
+        if (i % 100000 == 99999) {
+            std::printf("  built %u records\n", i + 1);
+            std::fflush(stdout);
+        }
+    }
+    const std::chrono::duration<double> d2 = Clock::now() - t0;
+    std::printf("  built %u records in %.1f s\n", records, d2.count());
+    h.call(1, 0, 0);
+}
+
+// The same rows in a plain table without the engine's record count.
+void buildPlainFile(const std::string& path, std::uint32_t records) {
+    std::filesystem::remove(path);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db,
+                 "PRAGMA journal_mode = WAL; CREATE TABLE t (id INTEGER PRIMARY KEY, data BLOB, k "
+                 "BLOB); CREATE UNIQUE INDEX t_k ON t (k); BEGIN",
+                 nullptr, nullptr, nullptr);
+    sqlite3_stmt* ins = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO t (data, k) VALUES (?1, ?2)", -1, &ins, nullptr);
+    unsigned char record[recordLength];
+    unsigned char key[4];
+    for (std::uint32_t i = 0; i < records; ++i) {
+        makeRecord(static_cast<std::int32_t>(2 * i), record);
+        encodeKey(static_cast<std::int32_t>(2 * i), key);
+        sqlite3_bind_blob(ins, 1, record, recordLength, SQLITE_STATIC);
+        sqlite3_bind_blob(ins, 2, key, 4, SQLITE_STATIC);
+        if (sqlite3_step(ins) != SQLITE_DONE) die("plain insert failed", i);
+        sqlite3_reset(ins);
+    }
+    sqlite3_finalize(ins);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+sqlite3* openBare(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        die("cannot open for bare SQLite", 0);
+    }
+    sqlite3_exec(db, "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -2048", nullptr, nullptr,
+                 nullptr);
+    return db;
+}
+
+sqlite3_stmt* prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+        die(sqlite3_errmsg(db), 0);
+    }
+    return s;
+}
+
+void report(const char* name, Pair p, const char* bareWhat) {
+    std::printf("%-22s %8.3f us   bare SQLite %8.3f us   ratio %.2f   (%s)\n", name, p.engine,
+                p.bare, p.bare > 0 ? p.engine / p.bare : 0.0, bareWhat);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::uint32_t records =
+        argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1000000;
+    const std::filesystem::path folder =
+        argc > 2 ? std::filesystem::path(argv[2])
+                 : std::filesystem::temp_directory_path() / "nubo-engine-bench";
+    if (records < 2 * batch) die("too few records", records);
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / ("bench-" + std::to_string(records) + ".dat")).string();
+    const std::string plainPath =
+        (folder / ("bench-" + std::to_string(records) + "-plain.db")).string();
+    std::printf("engine_bench: %u records of %u bytes, 4-byte integer key, in %s\n", records,
+                recordLength, folder.string().c_str());
+    std::printf("resident memory at start: %ld KiB\n", residentKib());
+
+    Handle h;
+    bool reuse = false;
+    std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
+    if (h.call(0, 0, 0) == 0) {
+        reuse = recordCountOf(h) == records;
+        h.call(1, 0, 0);
+    }
+    if (!reuse) {
+        std::printf("building the data file\n");
+        buildEngineFile(path, records);
+    }
+    if (!reuse || !std::filesystem::exists(plainPath)) buildPlainFile(plainPath, records);
+    std::printf("resident memory after building: %ld KiB\n", residentKib());
+
+    std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
+    if (const auto st = h.call(0, 0, 0); st != 0) die("Open failed", st);
+    sqlite3* bare = openBare(path);
+    sqlite3* plain = openBare(plainPath);
+
+    std::mt19937 random(12345);
+    auto existingKey = [&] { return static_cast<std::int32_t>(2 * (random() % records)); };
+    const std::size_t batches =
+        std::max<std::size_t>(20, std::min<std::size_t>(400, records / batch / 2));
+
+    // Stat.
+    sqlite3_stmt* statSql = prepare(
+        bare, "SELECT description, (SELECT records FROM record_count) FROM nubo_file WHERE id = 1");
+    unsigned char sink[bufferSize];
+    report("Stat",
+           timeBatches(
+               batches,
+               [&](std::size_t) {
+                   if (h.call(15, bufferSize, 0) != 0) die("Stat failed", 0);
+               },
+               [&](std::size_t) {
+                   if (sqlite3_step(statSql) != SQLITE_ROW) die("bare stat failed", 0);
+                   const void* d = sqlite3_column_blob(statSql, 0);
+                   std::memcpy(sink, d, static_cast<std::size_t>(sqlite3_column_bytes(statSql, 0)));
+                   coding::putU32(sink + 6,
+                                  static_cast<std::uint32_t>(sqlite3_column_int64(statSql, 1)));
+                   sqlite3_reset(statSql);
+               }),
+           "SELECT description and the count");
+
+    // Get Next: both walk the file from its first record.
+    sqlite3_stmt* nextSql =
+        prepare(bare, "SELECT id, data, k0 FROM records WHERE k0 > ?1 ORDER BY k0 LIMIT 1");
+    unsigned char bareKey[4];
+    encodeKey(-1, bareKey);
+    if (h.call(12, bufferSize, 0) != 0) die("Get First failed", 0);
+    report("Get Next",
+           timeBatches(
+               batches,
+               [&](std::size_t) {
+                   if (h.call(6, bufferSize, 0) != 0) die("Get Next failed", 0);
+               },
+               [&](std::size_t) {
+                   sqlite3_bind_blob(nextSql, 1, bareKey, 4, SQLITE_STATIC);
+                   if (sqlite3_step(nextSql) != SQLITE_ROW) die("bare next failed", 0);
+                   std::memcpy(sink, sqlite3_column_blob(nextSql, 1), recordLength);
+                   std::memcpy(bareKey, sqlite3_column_blob(nextSql, 2), 4);
+                   sqlite3_reset(nextSql);
+               }),
+           "SELECT ... WHERE k0 > ? ORDER BY k0 LIMIT 1");
+
+    // Get Equal on random existing keys.
+    sqlite3_stmt* equalSql =
+        prepare(bare, "SELECT id, data, k0 FROM records WHERE k0 = ?1 ORDER BY id LIMIT 1");
+    report("Get Equal",
+           timeBatches(
+               batches,
+               [&](std::size_t) {
+                   coding::putI32(h.key, existingKey());
+                   if (h.call(5, bufferSize, 0) != 0) die("Get Equal failed", 0);
+               },
+               [&](std::size_t) {
+                   encodeKey(existingKey(), bareKey);
+                   sqlite3_bind_blob(equalSql, 1, bareKey, 4, SQLITE_STATIC);
+                   if (sqlite3_step(equalSql) != SQLITE_ROW) die("bare equal failed", 0);
+                   std::memcpy(sink, sqlite3_column_blob(equalSql, 1), recordLength);
+                   sqlite3_reset(equalSql);
+               }),
+           "SELECT ... WHERE k0 = ? LIMIT 1");
+
+    // Insert, one per commit, at random places; the new keys are odd. Three
+    // disjoint sets of them: the engine's, the bare statement's on the same
+    // file, and the plain table's.
+    const std::size_t inserts = std::min<std::size_t>(20000, records / 4);
+    std::vector<std::int32_t> pool;
+    for (std::size_t i = 0; i < 3 * inserts; ++i) pool.push_back(existingKey() + 1);
+    std::sort(pool.begin(), pool.end());
+    pool.erase(std::unique(pool.begin(), pool.end()), pool.end());
+    std::shuffle(pool.begin(), pool.end(), random);
+    const std::size_t share = pool.size() / 3;
+    const std::vector<std::int32_t> engineKeys(pool.begin(), pool.begin() + share);
+    const std::vector<std::int32_t> bareKeys(pool.begin() + share, pool.begin() + 2 * share);
+    const std::vector<std::int32_t> plainKeys(pool.begin() + 2 * share, pool.begin() + 3 * share);
+    sqlite3_stmt* insertSql = prepare(bare, "INSERT INTO records (data, k0) VALUES (?1, ?2)");
+    sqlite3_stmt* plainInsertSql = prepare(plain, "INSERT INTO t (data, k) VALUES (?1, ?2)");
+    unsigned char record[recordLength];
+    auto engineInsert = [&](std::size_t i) {
+        makeRecord(engineKeys[i], h.data);
+        if (const auto st = h.call(2, recordLength, 0); st != 0) die("Insert failed", st);
+    };
+    auto bareInsert = [&](sqlite3_stmt* stmt, std::int32_t key) {
+        makeRecord(key, record);
+        encodeKey(key, bareKey);
+        sqlite3_bind_blob(stmt, 1, record, recordLength, SQLITE_STATIC);
+        sqlite3_bind_blob(stmt, 2, bareKey, 4, SQLITE_STATIC);
+        if (sqlite3_step(stmt) != SQLITE_DONE) die("bare insert failed", 0);
+        sqlite3_reset(stmt);
+    };
+    // Half the engine's inserts take turns with each bare statement.
+    const std::size_t half = share / 2;
+    report(
+        "Insert (1 per commit)",
+        timeSingles(half, engineInsert, [&](std::size_t i) { bareInsert(insertSql, bareKeys[i]); }),
+        "INSERT INTO records, same file");
+    report("",
+           timeSingles(
+               half, [&](std::size_t i) { engineInsert(half + i); },
+               [&](std::size_t i) { bareInsert(plainInsertSql, plainKeys[i]); }),
+           "INSERT into a plain table without the count");
+
+    // Delete what was inserted (the engine's through Get Equal and Delete).
+    std::vector<double> deletes;
+    for (std::size_t i = 0; i < 2 * half; ++i) {
+        coding::putI32(h.key, engineKeys[i]);
+        const auto t0 = Clock::now();
+        if (h.call(5, bufferSize, 0) != 0 || h.call(4, 0, 0) != 0) die("Delete failed", 0);
+        const std::chrono::duration<double, std::micro> d = Clock::now() - t0;
+        deletes.push_back(d.count());
+    }
+    sqlite3_stmt* deleteSql = prepare(bare, "DELETE FROM records WHERE k0 = ?1");
+    for (std::size_t i = 0; i < half; ++i) {
+        const std::int32_t k = bareKeys[i];
+        encodeKey(k, bareKey);
+        sqlite3_bind_blob(deleteSql, 1, bareKey, 4, SQLITE_STATIC);
+        if (sqlite3_step(deleteSql) != SQLITE_DONE) die("bare delete failed", 0);
+        sqlite3_reset(deleteSql);
+    }
+    sqlite3_stmt* plainDeleteSql = prepare(plain, "DELETE FROM t WHERE k = ?1");
+    for (std::size_t i = 0; i < half; ++i) {
+        const std::int32_t k = plainKeys[i];
+        encodeKey(k, bareKey);
+        sqlite3_bind_blob(plainDeleteSql, 1, bareKey, 4, SQLITE_STATIC);
+        sqlite3_step(plainDeleteSql);
+        sqlite3_reset(plainDeleteSql);
+    }
+    std::printf("%-22s %8.3f us   (Get Equal + Delete, 1 per commit)\n", "Delete", median(deletes));
+    if (recordCountOf(h) != records) die("record count after the run", recordCountOf(h));
+
+    for (auto* s :
+         {statSql, nextSql, equalSql, insertSql, plainInsertSql, deleteSql, plainDeleteSql}) {
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(bare);
+    sqlite3_close(plain);
+    std::printf("resident memory at the end: %ld KiB\n", residentKib());
+    h.call(28, 0, 0);
+    return 0;
+}

@@ -1,0 +1,23 @@
+// Creation of an empty data file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/description.h"
+
+namespace engine {
+
+// Creates an empty data file with `description` at `programPath` (program
+// form: "\" separators, console code page). The file is built under a
+// temporary name beside the target and then put in place whole, so a
+// failure or a crash never leaves a half-made data file; leftovers of an
+// earlier file of that name (its write-ahead log) are removed. Without
+// `overwrite` an existing file is kept and the status is 59, also when
+// another process creates the file at the same moment. Statuses: 59; 85 when
+// the file to be replaced is open (here or in another process); 25 when the
+// file cannot be written (missing folder, no access, disk full).
+std::int16_t createDataFile(const std::string& programPath, const FileDescription& description,
+                            bool overwrite);
+
+}  // namespace engine

@@ -1,0 +1,142 @@
+#include "engine/description.h"
+
+#include "engine/status.h"
+#include "platform/coding.h"
+
+namespace engine {
+namespace {
+
+constexpr std::uint16_t supportedKeyFlags =
+    keyflag::duplicates | keyflag::modifiable | keyflag::binary | keyflag::segmented |
+    keyflag::descending | keyflag::extendedType | keyflag::caseInsensitive;
+
+// Works out how one segment compares from its flags and extended type.
+std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
+    if ((seg.flags & ~supportedKeyFlags) != 0) return status::invalidKeyDefinition;
+    const bool binary = (seg.flags & keyflag::binary) != 0;
+    if ((seg.flags & keyflag::extendedType) != 0) {
+        switch (seg.extendedType) {
+            case keytype::string:
+                if (binary) return status::invalidKeyDefinition;
+                type = SegmentType::String;
+                break;
+            case keytype::integer:
+                if (binary) return status::invalidKeyDefinition;
+                type = SegmentType::Integer;
+                break;
+            case keytype::unsignedBinary:
+                type = SegmentType::Unsigned;
+                break;
+            default:
+                return status::invalidKeyDefinition;
+        }
+    } else {
+        type = binary ? SegmentType::Unsigned : SegmentType::String;
+    }
+    if (type == SegmentType::Integer && seg.length != 1 && seg.length != 2 && seg.length != 4 &&
+        seg.length != 8) {
+        return status::invalidKeyDefinition;
+    }
+    if (type != SegmentType::String && (seg.flags & keyflag::caseInsensitive) != 0) {
+        return status::invalidKeyDefinition;
+    }
+    return status::ok;
+}
+
+}  // namespace
+
+std::size_t FileDescription::segmentCount() const {
+    std::size_t n = 0;
+    for (const KeySpec& k : keys) n += k.segments.size();
+    return n;
+}
+
+std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, FileDescription& out) {
+    out = FileDescription{};
+    if (bytes == nullptr || size < filespec::size) return status::dataBufferTooShort;
+    out.recordLength = coding::getU16(bytes + filespec::recordLength);
+    out.pageSize = coding::getU16(bytes + filespec::pageSize);
+    const std::uint16_t keyCount = coding::getU16(bytes + filespec::keyCount);
+    out.fileFlags = coding::getU16(bytes + filespec::fileFlags);
+
+    if (out.recordLength < 1 || out.recordLength > maxRecordLength) {
+        return status::invalidRecordLength;
+    }
+    if ((out.fileFlags &
+         (fileflag::variableLength | fileflag::blankTruncation | fileflag::keyOnly)) != 0) {
+        return status::invalidRecordLength;
+    }
+    if (out.pageSize < minPageSize || out.pageSize > maxPageSize || out.pageSize % 512 != 0) {
+        return status::invalidPageSize;
+    }
+    if (keyCount < 1 || keyCount > maxSegments) return status::invalidNumberOfKeys;
+
+    std::size_t offset = filespec::size;
+    std::size_t segments = 0;
+    out.keys.resize(keyCount);
+    for (KeySpec& key : out.keys) {
+        bool more = true;
+        while (more) {
+            if (++segments > maxSegments) return status::invalidNumberOfKeys;
+            if (size - offset < segspec::size) return status::dataBufferTooShort;
+            const unsigned char* s = bytes + offset;
+            offset += segspec::size;
+            KeySegment seg;
+            const std::uint16_t position = coding::getU16(s + segspec::position);
+            seg.length = coding::getU16(s + segspec::length);
+            seg.flags = coding::getU16(s + segspec::flags);
+            seg.extendedType = s[segspec::extendedType];
+            more = (seg.flags & keyflag::segmented) != 0;
+
+            if (seg.length == 0 || seg.length > maxKeyLength) return status::invalidKeyDefinition;
+            if (position < 1 || position - 1 + seg.length > out.recordLength) {
+                return status::invalidKeyPosition;
+            }
+            seg.position = static_cast<std::uint16_t>(position - 1);
+            if (const std::int16_t st = segmentType(seg, seg.type); st != status::ok) return st;
+            seg.descending = (seg.flags & keyflag::descending) != 0;
+            seg.caseInsensitive = (seg.flags & keyflag::caseInsensitive) != 0;
+
+            if (key.segments.empty()) {
+                key.duplicates = (seg.flags & keyflag::duplicates) != 0;
+                key.modifiable = (seg.flags & keyflag::modifiable) != 0;
+            }
+            if (key.length + seg.length > maxKeyLength) return status::invalidKeyDefinition;
+            key.length = static_cast<std::uint16_t>(key.length + seg.length);
+            key.segments.push_back(seg);
+        }
+    }
+    return status::ok;
+}
+
+std::string encodeDescription(const FileDescription& d) {
+    std::string out(d.encodedSize(), '\0');
+    unsigned char* p = coding::bytes(out);
+    coding::putU16(p + filespec::recordLength, d.recordLength);
+    coding::putU16(p + filespec::pageSize, d.pageSize);
+    coding::putU16(p + filespec::keyCount, static_cast<std::uint16_t>(d.keys.size()));
+    coding::putU16(p + filespec::fileFlags, d.fileFlags);
+    std::size_t offset = filespec::size;
+    for (const KeySpec& key : d.keys) {
+        for (const KeySegment& seg : key.segments) {
+            unsigned char* s = p + offset;
+            coding::putU16(s + segspec::position, static_cast<std::uint16_t>(seg.position + 1));
+            coding::putU16(s + segspec::length, seg.length);
+            coding::putU16(s + segspec::flags, seg.flags);
+            s[segspec::extendedType] = seg.extendedType;
+            offset += segspec::size;
+        }
+    }
+    return out;
+}
+
+std::string statAnswer(const FileDescription& d, std::uint32_t recordCount) {
+    std::string out = encodeDescription(d);
+    unsigned char* p = coding::bytes(out);
+    // The Stat form holds the number of keys in one byte, the count in four.
+    p[filespec::keyCount + 1] = 0;
+    coding::putU32(p + filespec::recordCount, recordCount);
+    return out;
+}
+
+}  // namespace engine

@@ -1,0 +1,126 @@
+// The creation description of a data file and the Stat answer built from it.
+//
+// Both are little-endian byte blocks: a 16-byte file specification followed
+// by one 16-byte specification per key segment, the keys in order and the
+// segments of one key next to each other.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// Offsets in the file specification.
+namespace filespec {
+inline constexpr std::size_t size = 16;
+inline constexpr std::size_t recordLength = 0;  // 16 bits
+inline constexpr std::size_t pageSize = 2;      // 16 bits
+inline constexpr std::size_t keyCount = 4;      // 16 bits in Create; Stat: 8 bits, then a zero byte
+inline constexpr std::size_t recordCount = 6;   // 32 bits, Stat only
+inline constexpr std::size_t fileFlags = 10;    // 16 bits
+}  // namespace filespec
+
+// Offsets in a key-segment specification.
+namespace segspec {
+inline constexpr std::size_t size = 16;
+inline constexpr std::size_t position = 0;        // 16 bits, 1-based
+inline constexpr std::size_t length = 2;          // 16 bits
+inline constexpr std::size_t flags = 4;           // 16 bits
+inline constexpr std::size_t distinctValues = 6;  // 32 bits, Stat only (always 0 here)
+inline constexpr std::size_t extendedType = 10;   // 8 bits
+}  // namespace segspec
+
+// Key flags.
+namespace keyflag {
+inline constexpr std::uint16_t duplicates = 0x0001;
+inline constexpr std::uint16_t modifiable = 0x0002;
+inline constexpr std::uint16_t binary = 0x0004;
+inline constexpr std::uint16_t nullKey = 0x0008;
+inline constexpr std::uint16_t segmented = 0x0010;  // another segment of this key follows
+inline constexpr std::uint16_t alternateCollation = 0x0020;
+inline constexpr std::uint16_t descending = 0x0040;
+inline constexpr std::uint16_t supplemental = 0x0080;
+inline constexpr std::uint16_t extendedType = 0x0100;
+inline constexpr std::uint16_t manualKey = 0x0200;
+inline constexpr std::uint16_t caseInsensitive = 0x0400;
+}  // namespace keyflag
+
+// Extended key types that the engine orders.
+namespace keytype {
+inline constexpr std::uint8_t string = 0;
+inline constexpr std::uint8_t integer = 1;
+inline constexpr std::uint8_t unsignedBinary = 14;
+}  // namespace keytype
+
+// File flags that would change what a record is; refused by Create.
+namespace fileflag {
+inline constexpr std::uint16_t variableLength = 0x0001;
+inline constexpr std::uint16_t blankTruncation = 0x0002;
+inline constexpr std::uint16_t keyOnly = 0x0010;
+}  // namespace fileflag
+
+// Limits of a description.
+inline constexpr std::uint16_t maxRecordLength = 1536;
+inline constexpr std::uint16_t minPageSize = 512;
+inline constexpr std::uint16_t maxPageSize = 4096;
+inline constexpr std::size_t maxSegments = 119;
+inline constexpr std::size_t maxKeyLength = 255;
+
+// How the bytes of one segment compare.
+enum class SegmentType : std::uint8_t {
+    String,    // byte by byte
+    Unsigned,  // unsigned little-endian number of any length
+    Integer,   // signed little-endian number of 1, 2, 4 or 8 bytes
+};
+
+struct KeySegment {
+    std::uint16_t position = 0;  // 0-based offset in the record
+    std::uint16_t length = 0;
+    std::uint16_t flags = 0;        // as given in the description
+    std::uint8_t extendedType = 0;  // as given in the description
+    SegmentType type = SegmentType::String;
+    bool descending = false;
+    bool caseInsensitive = false;
+};
+
+struct KeySpec {
+    std::vector<KeySegment> segments;
+    std::uint16_t length = 0;  // sum of the segment lengths, at most 255
+    bool duplicates = false;   // from the first segment
+    bool modifiable = false;   // from the first segment
+};
+
+struct FileDescription {
+    std::uint16_t recordLength = 0;
+    std::uint16_t pageSize = 0;
+    std::uint16_t fileFlags = 0;
+    std::vector<KeySpec> keys;
+
+    std::size_t segmentCount() const;
+    // Bytes of the description (and of the Stat answer): 16 + 16 per segment.
+    std::size_t encodedSize() const { return filespec::size + segspec::size * segmentCount(); }
+};
+
+// Reads and checks a creation description from the first `size` bytes of
+// `bytes`. Its length follows from the number of keys and the segment flags,
+// so bytes after it (such as blank padding) are ignored. Statuses: 28 record
+// length not 1..1536 or file flags asking for variable-length or key-only
+// records; 24 page size not a multiple of 512 in 512..4096; 26 number of keys
+// not 1..119, or more than 119 segments; 27 a segment outside the record;
+// 29 a segment of length 0, a key longer than 255 bytes, an integer segment
+// not 1, 2, 4 or 8 bytes long, or a key type or flag the engine cannot order
+// (null keys, alternate collation, supplemental keys, other extended types,
+// case-insensitive numbers); 22 when `size` ends inside the description.
+std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, FileDescription& out);
+
+// The description in its stored form: encodedSize() bytes, with the fields
+// that only Stat fills left zero.
+std::string encodeDescription(const FileDescription& description);
+
+// The Stat answer (encodedSize() bytes): the description with the record
+// count, byte 5 zero and every distinct-values count 0.
+std::string statAnswer(const FileDescription& description, std::uint32_t recordCount);
+
+}  // namespace engine

@@ -1,0 +1,90 @@
+#include "engine/file_lock.h"
+
+#include <filesystem>
+#include <map>
+#include <utility>
+
+#include "engine/status.h"
+#include "platform/platform.h"
+
+namespace engine {
+namespace {
+
+struct LockEntry {
+    platform::File handle;
+    int holders = 0;
+    bool exclusive = false;
+};
+
+// Never destroyed: open files closed while the process exits still find it.
+std::map<std::string, LockEntry>& registry() {
+    static auto* r = new std::map<std::string, LockEntry>();
+    return *r;
+}
+
+}  // namespace
+
+std::string fileIdentity(const std::string& nativePath) {
+    std::error_code ec;
+    const std::filesystem::path p(std::u8string(nativePath.begin(), nativePath.end()));
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(p, ec);
+    if (ec) return nativePath;
+    const std::u8string u8 = canonical.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+bool openInThisProcess(const std::string& nativePath) {
+    return registry().count(fileIdentity(nativePath)) != 0;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        identity_ = std::move(other.identity_);
+        other.identity_.clear();
+    }
+    return *this;
+}
+
+std::int16_t FileLock::acquire(const std::string& programPath, const std::string& nativePath,
+                               bool exclusive) {
+    release();
+    std::string identity = fileIdentity(nativePath);
+    auto& r = registry();
+    if (auto it = r.find(identity); it != r.end()) {
+        if (it->second.exclusive || exclusive) return status::fileLocked;
+        ++it->second.holders;
+        identity_ = std::move(identity);
+        return status::ok;
+    }
+    LockEntry entry;
+    if (!platform::openFile(programPath, platform::FileMode::ReadShared, entry.handle)) {
+        return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
+    }
+    // No open of this file in this process, so no SQLite lock is lost when
+    // this handle closes again.
+    if (!platform::tryLockFile(entry.handle, exclusive)) {
+        platform::closeFile(entry.handle);
+        return status::fileLocked;
+    }
+    entry.holders = 1;
+    entry.exclusive = exclusive;
+    r.emplace(identity, entry);
+    identity_ = std::move(identity);
+    return status::ok;
+}
+
+void FileLock::release() {
+    if (identity_.empty()) return;
+    auto& r = registry();
+    if (auto it = r.find(identity_); it != r.end() && --it->second.holders == 0) {
+        // Closing the handle ends the lock. No explicit unlock: a child
+        // process that shares the handle after a fork must not end the
+        // parent's lock when it closes its copy.
+        platform::closeFile(it->second.handle);
+        r.erase(it);
+    }
+    identity_.clear();
+}
+
+}  // namespace engine

@@ -1,0 +1,52 @@
+// Open-mode locks on data files, shared by all opens of one process.
+//
+// A normal open of a data file holds a shared lock on it, an exclusive open
+// an exclusive one, so an exclusive open excludes every other open of the
+// file, in this process or any other. The lock is an advisory whole-file lock
+// (platform::tryLockFile) on a handle of its own, apart from SQLite's: SQLite
+// locks byte ranges, and the two kinds do not meet.
+//
+// One process keeps one lock handle per file, however many opens it has,
+// and closes it only when the last open of the file has closed its SQLite
+// connection: on POSIX, closing any handle of a file drops every byte-range
+// lock the process holds on it, SQLite's included.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace engine {
+
+// A held open-mode lock; released when it goes out of scope.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock() { release(); }
+    FileLock(FileLock&& other) noexcept : identity_(std::move(other.identity_)) {
+        other.identity_.clear();
+    }
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Takes the lock of the data file at `programPath` (program form; its
+    // native form is `nativePath`). Statuses: 85 when another open of the
+    // file, here or in another process, conflicts with the mode; 12 when the
+    // file has vanished; 2 when it cannot be opened.
+    std::int16_t acquire(const std::string& programPath, const std::string& nativePath,
+                         bool exclusive);
+
+    // Gives the lock up (nothing when none is held).
+    void release();
+
+private:
+    std::string identity_;
+};
+
+// A name that is the same for every path of one file (its canonical path).
+std::string fileIdentity(const std::string& nativePath);
+
+// True when this process has the file open.
+bool openInThisProcess(const std::string& nativePath);
+
+}  // namespace engine

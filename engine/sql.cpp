@@ -1,0 +1,45 @@
+#include "engine/sql.h"
+
+#include "engine/status.h"
+
+namespace engine {
+
+int Statement::prepare(sqlite3* db, const std::string& sql) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size() + 1),
+                              SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+}
+
+std::int16_t statusFromSqlite(int resultCode) {
+    switch (resultCode & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return status::fileLocked;
+        case SQLITE_FULL:
+            return status::diskFull;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return status::accessDenied;
+        case SQLITE_NOTADB:
+            return status::notADataFile;
+        case SQLITE_CONSTRAINT:
+            return resultCode == SQLITE_CONSTRAINT_UNIQUE ||
+                           resultCode == SQLITE_CONSTRAINT_PRIMARYKEY
+                       ? status::duplicateKey
+                       : status::ioError;
+        default:
+            return status::ioError;
+    }
+}
+
+std::string sqlitePath(const std::string& nativePath) {
+    return nativePath.rfind("file:", 0) == 0 ? "./" + nativePath : nativePath;
+}
+
+int execute(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+}  // namespace engine

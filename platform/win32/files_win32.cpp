@@ -1,0 +1,153 @@
+// Files, names and the current directory on Windows. Program paths are
+// console code-page text with "\" separators; they reach the system as wide
+// characters converted with the console code page.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/win32/text_win32.h"
+
+namespace platform {
+namespace {
+
+HANDLE handleOf(const File& f) { return reinterpret_cast<HANDLE>(f.handle); }
+
+// Advisory locks take one byte far beyond any data, so that they never
+// block the reads and writes of other opens (Windows byte-range locks are
+// mandatory), as the whole-file advisory locks of POSIX do not.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
+
+// Each call moves at most this many bytes, within the range of a DWORD.
+constexpr std::size_t kChunk = 1u << 30;
+
+}  // namespace
+
+std::string nativePath(const std::string& path) { return oemToUtf8(path); }
+
+bool openFile(const std::string& path, FileMode mode, File& file) {
+    file.handle = -1;
+    if (path.empty()) return false;
+    DWORD access = 0, share = 0, disposition = 0;
+    switch (mode) {
+        case FileMode::ReadShared:
+            access = GENERIC_READ;
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            disposition = OPEN_EXISTING;
+            break;
+        case FileMode::ReadWriteShared:
+            access = GENERIC_READ | GENERIC_WRITE;
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            disposition = OPEN_ALWAYS;
+            break;
+        case FileMode::AppendExclusive:
+            // Append access alone: every write goes to the end of the file.
+            access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+            share = 0;
+            disposition = OPEN_ALWAYS;
+            break;
+        case FileMode::CreateTruncate:
+            access = GENERIC_READ | GENERIC_WRITE;
+            share = FILE_SHARE_READ;
+            disposition = CREATE_ALWAYS;
+            break;
+    }
+    const std::wstring wide = win32::toWide(path);
+    const HANDLE h = ::CreateFileW(wide.c_str(), access, share, nullptr, disposition,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    file.handle = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+std::int64_t readFile(File& file, void* buffer, std::size_t size) {
+    if (!file.isOpen()) return -1;
+    std::size_t done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (done < size) {
+        const std::size_t want = size - done < kChunk ? size - done : kChunk;
+        DWORD got = 0;
+        if (!::ReadFile(handleOf(file), p + done, static_cast<DWORD>(want), &got, nullptr))
+            return done > 0 ? static_cast<std::int64_t>(done) : -1;
+        if (got == 0) break;
+        done += got;
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool writeFile(File& file, const void* buffer, std::size_t size) {
+    if (!file.isOpen()) return false;
+    std::size_t done = 0;
+    const auto* p = static_cast<const char*>(buffer);
+    while (done < size) {
+        const std::size_t want = size - done < kChunk ? size - done : kChunk;
+        DWORD put = 0;
+        if (!::WriteFile(handleOf(file), p + done, static_cast<DWORD>(want), &put, nullptr) ||
+            put == 0)
+            return false;
+        done += put;
+    }
+    return true;
+}
+
+bool seekFile(File& file, std::int64_t offset) {
+    if (!file.isOpen() || offset < 0) return false;
+    LONG high = static_cast<LONG>(offset >> 32);
+    const DWORD low = ::SetFilePointer(handleOf(file), static_cast<LONG>(offset & 0xFFFFFFFF),
+                                       &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
+    return ((static_cast<std::int64_t>(high) << 32) | low) == offset;
+}
+
+std::int64_t fileSize(File& file) {
+    if (!file.isOpen()) return -1;
+    DWORD high = 0;
+    const DWORD low = ::GetFileSize(handleOf(file), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return -1;
+    return (static_cast<std::int64_t>(high) << 32) | low;
+}
+
+bool syncFile(File& file) { return file.isOpen() && ::FlushFileBuffers(handleOf(file)) != 0; }
+
+void closeFile(File& file) {
+    if (file.isOpen()) ::CloseHandle(handleOf(file));
+    file.handle = -1;
+}
+
+bool deleteFile(const std::string& path) {
+    if (path.empty()) return false;
+    return ::DeleteFileW(win32::toWide(path).c_str()) != 0;
+}
+
+bool pathExists(const std::string& path) {
+    if (path.empty()) return false;
+    return ::GetFileAttributesW(win32::toWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool setCurrentDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    return ::SetCurrentDirectoryW(win32::toWide(path).c_str()) != 0;
+}
+
+bool tryLockFile(File& file, bool exclusive) {
+    if (!file.isOpen()) return false;
+    // A lock held through this open is replaced, not stacked, as flock
+    // converts it: first released, then taken in the new mode.
+    unlockFile(file);
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    return ::LockFileEx(handleOf(file), flags, 0, 1, 0, &at) != 0;
+}
+
+void unlockFile(File& file) {
+    if (!file.isOpen()) return;
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    // Releases the lock of this open, if any; without one the call fails
+    // harmlessly.
+    ::UnlockFileEx(handleOf(file), 0, 1, 0, &at);
+}
+
+}  // namespace platform

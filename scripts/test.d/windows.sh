@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The Windows build: cross-builds both targets with mingw-w64, then runs the
+# tests of the 64-bit build as Windows programs under Wine: every test
+# program through ctest, and the tests of the real console in a
+# pseudo-terminal, where Wine gives the program a console.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$top"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+bash scripts/windows-build.sh x86_64 i686
+
+build=$top/build/windows/x86_64
+export WINEPREFIX=$top/build/windows/wine
+wineserver=/usr/lib/wine/wineserver
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
+# Wine's background processes end with the server, once the tests are done.
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+
+run_in_console() {
+  # A console of 25 rows by 80 columns in a pseudo-terminal; the exit code
+  # is the program's.
+  local command
+  command=$(printf '%q ' "$@")
+  script -qec "stty rows 25 cols 80; $command" /dev/null </dev/null
+}
+
+echo "== Windows tests of the real console (pseudo-terminal)"
+log=$build/console-tests.log
+if ! run_in_console env NUBO_TEST_REAL_CONSOLE=1 "$top/scripts/wine-run.sh" \
+    "$build/tests/platform/platform_tests.exe" --gtest_filter='SystemConsole.*' --gtest_color=no \
+    >"$log" 2>&1; then
+  tr -d '\r' <"$log" | sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' | grep -E '^\[|Failure|Expected|Actual|Which' >&2 || true
+  echo "The console tests failed under Wine (full output: $log)." >&2
+  exit 1
+fi
+echo "console tests passed"
+
+echo "== The message box on the Wine console"
+work=$(mktemp -d)
+trap 'rm -rf "$work"; "$wineserver" -k 2>/dev/null || true' EXIT
+mkdir -p "$work/tmp"
+text="NO ES POT ACCEDIR AL FITXER DADES\\THRebut (20)"
+if ! JOBTMP="Z:$(printf '%s' "$work/tmp" | tr '/' '\\')" RUN_IN_CONSOLE_AFTER="$work/after" \
+    bash tests/windows/run_in_console.sh "│ $text │" "$build/tests/console/message_driver.exe" \
+    >"$work/shown" 2>&1; then
+  cat "$work/shown" >&2
+  echo "The message box did not show, or a key did not end it." >&2
+  exit 1
+fi
+if grep -qF "$text" "$work/after" || [ -e "$work/tmp/WinPush.tmp" ]; then
+  cat "$work/after" >&2
+  echo "The screen under the message box was not restored, or its window stayed on the stack." >&2
+  exit 1
+fi
+echo "message box shown, taken away, screen restored"
+
+echo "== Windows tests under Wine"
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
