@@ -11,12 +11,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "data/data.h"
 #include "data/internal.h"
 #include "platform/console.h"
+#include "platform/platform.h"
 #include "session/session.h"
 #include "tests/data/scripted_record_manager.h"
+#include "tests/support/environment.h"
+#include "tests/support/temp_dir.h"
 
 namespace data_test {
 
@@ -54,6 +58,41 @@ inline const platform::ConsoleBackend console = {noCursor, size,  cursor,  moveC
                                                  colours,  write, nothing, nothing,    nothing};
 }  // namespace trap
 
+// Death tests. On POSIX the child is a fork of the test and shares its
+// temporary folder. On Windows the child runs the test again from its start,
+// with a temporary folder of its own: the parent names its folder in the
+// environment (the child, which inherits the name, keeps it), the child
+// leaves what the parent reads there and removes its own folder when it
+// ends. The fixture forgets the name at the end of each test.
+constexpr char kParentFolderVariable[] = "NUBO_DATA_TEST_PARENT_FOLDER";
+
+inline void shareFolderWithChild(const testing_support::TempDir& folder) {
+    if (platform::getEnvironmentVariable(kParentFolderVariable).empty()) {
+        testing_support::setEnvironment(kParentFolderVariable, folder.path().string());
+    }
+}
+
+inline std::filesystem::path& childOwnFolder() {
+    static std::filesystem::path folder;
+    return folder;
+}
+inline void removeChildOwnFolder() {
+    std::error_code ec;
+    std::filesystem::current_path(std::filesystem::temp_directory_path(ec), ec);
+    std::filesystem::remove_all(childOwnFolder(), ec);
+}
+
+// In the child: the parent's folder.
+inline std::filesystem::path parentFolder(const testing_support::TempDir& own) {
+    const std::string named = platform::getEnvironmentVariable(kParentFolderVariable);
+    const std::filesystem::path parent = named.empty() ? own.path() : std::filesystem::path(named);
+    if (parent != own.path()) {
+        childOwnFolder() = own.path();
+        std::atexit(removeChildOwnFolder);
+    }
+    return parent;
+}
+
 class DataTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -70,6 +109,7 @@ protected:
         setPauseFunction(nullptr);
         onPause() = nullptr;
         platform::setConsoleBackend(nullptr);
+        testing_support::unsetEnvironment(kParentFolderVariable);
     }
 
     // Opens a file through a scripted Open and Stat and clears the calls.

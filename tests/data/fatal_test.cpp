@@ -2,8 +2,10 @@
 // beep, the key, the closing, exit code 0; and every refusal that takes it.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <fstream>
@@ -107,15 +109,17 @@ protected:
     // Opens `name` in a child process, which must end with exit code 0;
     // returns what the child did.
     std::vector<std::string> openFatally(const std::string& name, std::int32_t areaSize = 64) {
-        scripted::traceTo(g_trace);
         std::ofstream(g_trace, std::ios::trunc).close();
+        shareFolderWithChild(dir);
         EXPECT_EXIT(
             {
+                g_trace = (parentFolder(dir) / "trace").string();
+                scripted::traceTo(g_trace);
                 std::atexit(traceScreenAtExit);
                 static unsigned char area[2000];
                 std::int16_t status;
                 openDataFile(504, name, area, areaSize, status);
-                std::quick_exit(1);  // not reached when the fatal path is taken
+                std::_Exit(1);  // not reached when the fatal path is taken
             },
             ::testing::ExitedWithCode(0), "");
         std::ifstream in(g_trace, std::ios::binary);
@@ -226,6 +230,7 @@ TEST_F(FatalTest, StatAnswersThatDoNotFitEndTheOpenWithTheirStatus) {
     }
 }
 
+#ifndef _WIN32
 // With the system console and an input that is not interactive and empty,
 // the wait for a key ends instead of blocking.
 TEST_F(FatalTest, WaitForAKeyEndsAtTheEndOfANonInteractiveInput) {
@@ -244,6 +249,7 @@ TEST_F(FatalTest, WaitForAKeyEndsAtTheEndOfANonInteractiveInput) {
         },
         ::testing::ExitedWithCode(0), "");
 }
+#endif
 
 }  // namespace
 }  // namespace data_test
