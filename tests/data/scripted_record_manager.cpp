@@ -58,10 +58,10 @@ Answer statAnswer(int recordLength, int pageSize, const std::vector<std::vector<
     coding::putI16(coding::bytes(s) + 4, static_cast<std::int16_t>(keys.size()));
     for (const auto& segments : keys) {
         for (std::size_t i = 0; i < segments.size(); ++i) {
-            std::string spec(16, '\0');
-            coding::putU16(coding::bytes(spec) + 2, static_cast<std::uint16_t>(segments[i]));
-            spec[4] = i + 1 < segments.size() ? 0x10 : 0x00;
-            s += spec;
+            std::string segment(16, '\0');
+            coding::putU16(coding::bytes(segment) + 2, static_cast<std::uint16_t>(segments[i]));
+            segment[4] = i + 1 < segments.size() ? 0x10 : 0x00;
+            s += segment;
         }
     }
     Answer a;
