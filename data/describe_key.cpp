@@ -60,10 +60,14 @@ void describeSlotKey(std::int16_t slot, std::int16_t keyNumber, std::int16_t& ke
         recordLength = fileRecordLength;
         return;
     }
-    if (pageSize < 0 || pageSize > kDataBufferSize) return refuse(kStatusBadDescription);
+    if (pageSize < 0) return refuse(kStatusBadDescription);
 
-    std::memset(data, 0, static_cast<std::size_t>(pageSize));
-    std::memset(data + pageSize, ' ', static_cast<std::size_t>(kDataBufferSize - pageSize));
+    // The second Stat offers the first page-size bytes as zeros. Pages larger
+    // than the data buffer are common (4096 bytes): the whole buffer is then
+    // zeros, and nothing is written past it.
+    const std::size_t zeroed = pageSize > kDataBufferSize ? kDataBufferSize : static_cast<std::size_t>(pageSize);
+    std::memset(data, 0, zeroed);
+    std::memset(data + zeroed, ' ', kDataBufferSize - zeroed);
     dataLength = kDataBufferSize;
     callStatus = callRecordManager(kOpStat, entry.positionBlock, data, dataLength, key,
                                    keyContentLength(key), 0);

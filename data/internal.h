@@ -25,6 +25,7 @@ constexpr std::uint16_t kOpReset = 28;
 constexpr std::int16_t kStatusFileMissing = 12;
 constexpr std::int16_t kStatusRecordCut = 22;
 constexpr std::int16_t kStatusFileLocked = 85;
+constexpr std::int16_t kStatusFileExists = 59;  // Create refused: the file is there
 constexpr std::int16_t kStatusNotActive = 20;
 
 // Pause between two opens of a data file held by another user.

@@ -50,6 +50,8 @@ std::int16_t createFromDictionary(OpenFileEntry& entry, const std::string& dataP
 // "missing" (after a successful creation) comes back.
 std::int16_t openWithCreation(OpenFileEntry& entry, const std::string& dataPath,
                               const std::string& baseName) {
+    constexpr int kCreatedByOthersLimit = 3;
+    int createdByOthers = 0;
     for (;;) {
         std::int16_t status = openOnce(entry, dataPath);
         if (status == kStatusFileLocked) {
@@ -59,6 +61,9 @@ std::int16_t openWithCreation(OpenFileEntry& entry, const std::string& dataPath,
         if (status == kStatusFileMissing) {
             status = createFromDictionary(entry, dataPath, baseName);
             if (status == 0) continue;
+            // Another program created the file between our Open and our
+            // Create (two runs starting on a new installation): open theirs.
+            if (status == kStatusFileExists && createdByOthers++ < kCreatedByOthersLimit) continue;
         }
         return status;
     }

@@ -62,7 +62,6 @@ TEST_F(DataTest, StatAnswersThatDoNotFitAreRefused) {
     } cases[] = {
         {"record over 1536", scripted::statAnswer(1537, 512, {{4}}), {}, false, 1005},
         {"negative record", scripted::statAnswer(-1, 512, {{4}}), {}, false, 1009},
-        {"page over 1536", scripted::statAnswer(40, 1537, {{4}}), {}, false, 1009},
         {"negative page", scripted::statAnswer(40, -2, {{4}}), {}, false, 1009},
         {"key over 255", longKey, longKey, true, 1009},
         {"segments past the end", runaway, runaway, true, 1009},
@@ -86,6 +85,25 @@ TEST_F(DataTest, StatAnswersThatDoNotFitAreRefused) {
             EXPECT_EQ(keyLength, 0) << c.what;
             EXPECT_EQ(recordLength, 0) << c.what;
         }
+    }
+}
+
+// Pages larger than the data buffer are ordinary: the second Stat then offers
+// the whole buffer as zeros, and the key is described as usual.
+TEST_F(DataTest, PagesLargerThanTheDataBufferZeroTheWholeBuffer) {
+    unsigned char area[64];
+    openScripted(511, area, sizeof area, 40);
+    for (int pageSize : {1537, 4096}) {
+        scripted::calls().clear();
+        scripted::answer(scripted::statAnswer(40, pageSize, {{2, 7}}));
+        scripted::answer(scripted::statAnswer(40, pageSize, {{2, 7}}));
+        std::int16_t keyLength = -1, recordLength = -1, status = -1;
+        describeSlotKey(findSlot(511), 0, keyLength, recordLength, status);
+        EXPECT_EQ(status, 0) << pageSize;
+        EXPECT_EQ(keyLength, 9) << pageSize;
+        EXPECT_EQ(recordLength, 40) << pageSize;
+        ASSERT_EQ(calls().size(), 2u);
+        EXPECT_EQ(calls()[1].data, scripted::zeros(kDataBufferSize)) << pageSize;
     }
 }
 

@@ -213,7 +213,7 @@ TEST_F(FatalTest, StatAnswersThatDoNotFitEndTheOpenWithTheirStatus) {
         const char* status;
     } cases[] = {
         {scripted::statAnswer(1537, 512, {{4}}), false, "1005"},
-        {scripted::statAnswer(20, 1537, {{4}}), false, "1009"},
+        {scripted::statAnswer(20, -512, {{4}}), false, "1009"},
         {scripted::statAnswer(20, 512, {{255, 1}}), true, "1009"},
         {scripted::status(3), false, "3"},
     };

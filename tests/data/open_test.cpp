@@ -226,6 +226,23 @@ TEST_F(CreationTest, MissingFileIsCreatedFromRootDdfDictionaryAndOpenedAgain) {
     EXPECT_EQ(calls()[2].key, calls()[0].key);
 }
 
+// Two runs starting on a new installation both find the file missing; the
+// one whose Create comes second opens the file the other one made.
+TEST_F(CreationTest, FileCreatedByAnotherProgramMeanwhileIsOpened) {
+    root.write("ddf/THRebut.xdf", dictionary(5, "ABCDE"));
+    unsigned char area[64];
+    scripted::answer(scripted::status(12));
+    scripted::answer(scripted::status(59));  // Create: the file is there now
+    scripted::answerOpen(10);
+    std::int16_t status = -1;
+    openDataFile(504, "DADES\\THRebut", area, sizeof area, status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(calls().size(), 5u);
+    EXPECT_EQ(calls()[1].operation, 14);
+    EXPECT_EQ(calls()[2].operation, 0);
+    EXPECT_EQ(scripted::answersLeft(), 0u);
+}
+
 TEST_F(CreationTest, DictionaryLengthMayFillTheDataBufferAndShortOnesReadZeros) {
     unsigned char area[64];
     const std::string full(1536, 'D');

@@ -157,7 +157,7 @@ TEST_F(RecordsTest, SeekOnAKeyTheFileLacksGives1004AndKeepsTheCurrentKey) {
 }
 
 TEST_F(RecordsTest, SeekRefusesAStatAnswerThatDoesNotFit) {
-    scripted::answer(scripted::statAnswer(22, 4000, {{4}}));
+    scripted::answer(scripted::statAnswer(22, -4000, {{4}}));
     std::int16_t status = -1;
     seekByKey(514, 0, "X", 0, status);
     EXPECT_EQ(status, 1009);
