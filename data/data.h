@@ -87,7 +87,7 @@ void openDataFile(std::int16_t fileNumber, const std::string& name, void* record
 // The file's record length and the total length of key `keyNumber`, both
 // through two Stat calls (one when the key number is not below the number of
 // keys); both 0 when the file is not registered or the answer does not fit
-// its buffers (record length outside 0..1536, page size outside 0..1536, key
+// its buffers (record length outside 0..1536, a negative page size, key
 // over 255 bytes, segments running past the buffer); key length 0 when the
 // key number is not a key of the file.
 void describeKey(std::int16_t fileNumber, std::int16_t keyNumber, std::int16_t& keyLength,
