@@ -3,28 +3,26 @@
 
 #include "app/issue_run.h"
 #include "packed/packed.h"
-#include "packed/text_lines.h"
 #include "platform/platform.h"
+#include "platform/text_lines.h"
 
 RunParameters runParameters;
 
 namespace {
 
 constexpr std::size_t kWorkFileLines = 25;
-constexpr std::size_t kMaxWorkFileBytes = 1 << 20;  // far beyond 25 lines of parameters
 
-std::string readWorkFile(const std::string& path) {
-    std::string data;
+// The first 25 lines of the work file; missing lines (or a missing file)
+// read as empty.
+std::vector<std::string> readWorkFile(const std::string& path) {
+    std::vector<std::string> lines(kWorkFileLines);
     platform::File file;
-    if (!platform::openFile(path, platform::FileMode::ReadShared, file)) return data;
-    char chunk[4096];
-    while (data.size() < kMaxWorkFileBytes) {
-        const std::int64_t n = platform::readFile(file, chunk, sizeof chunk);
-        if (n <= 0) break;
-        data.append(chunk, static_cast<std::size_t>(n));
-    }
+    if (!platform::openFile(path, platform::FileMode::ReadShared, file)) return lines;
+    platform::TextLineReader reader{file};
+    for (std::string& line : lines)
+        if (!reader.nextLine(line)) break;
     platform::closeFile(file);
-    return data;
+    return lines;
 }
 
 // A fixed field of `width` bytes holding the start of `value`, blanks after.
@@ -60,8 +58,7 @@ void createRunTables() {
 }
 
 void readRunParameters(const std::string& path) {
-    std::vector<std::string> lines = splitTextLines(readWorkFile(path), kWorkFileLines);
-    lines.resize(kWorkFileLines);
+    const std::vector<std::string> lines = readWorkFile(path);
     RunParameters& p = runParameters;
     p.issueDate = packDateText(lines[0]);
     p.ownerFrom = fixedField(packDottedCode(lines[1]), 2) + fixedField(packDottedCode(lines[2]), 2);
