@@ -2,64 +2,11 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/text_lines.h"
 #include "session/session.h"
 #include "session/upper_case.h"
 
 namespace {
-
-constexpr char kCtrlZ = 0x1A;
-
-// Lines of an open file: a line ends at CR or CR LF; a lone LF stays in the
-// line. Ctrl-Z, the end of the file and a read error all end the data.
-struct LineReader {
-    explicit LineReader(platform::File& f) : file(f) {}
-
-    platform::File& file;
-    char buffer[4096];
-    std::size_t length = 0;
-    std::size_t position = 0;
-    bool ended = false;
-    bool skipLineFeed = false;  // the last line ended at a CR
-
-    // The next byte into `c`; false at the end of the data.
-    bool nextByte(char& c) {
-        if (ended) return false;
-        if (position == length) {
-            const std::int64_t got = platform::readFile(file, buffer, sizeof buffer);
-            if (got <= 0) {
-                ended = true;
-                return false;
-            }
-            length = static_cast<std::size_t>(got);
-            position = 0;
-        }
-        c = buffer[position++];
-        if (c == kCtrlZ) {
-            ended = true;
-            return false;
-        }
-        return true;
-    }
-
-    // The next line into `line`; false when the data has ended before it.
-    bool nextLine(std::string& line) {
-        line.clear();
-        char c = 0;
-        if (!nextByte(c)) return false;
-        if (skipLineFeed) {
-            skipLineFeed = false;
-            if (c == '\n' && !nextByte(c)) return false;
-        }
-        do {
-            if (c == '\r') {
-                skipLineFeed = true;
-                return true;
-            }
-            line.push_back(c);
-        } while (nextByte(c));
-        return true;
-    }
-};
 
 std::string trimSpaces(const std::string& text) {
     const std::size_t first = text.find_first_not_of(' ');
@@ -71,7 +18,7 @@ std::string trimSpaces(const std::string& text) {
 // already trimmed and upper-cased). True with `value` when found.
 bool findValue(platform::File& file, const std::string& section, const std::string& key,
                std::string& value) {
-    LineReader reader{file};
+    platform::TextLineReader reader{file};
     std::string line;
     bool inSection = false;
     while (reader.nextLine(line)) {

@@ -1,0 +1,100 @@
+// Due concepts of one owner and its collection record.
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "app/issue_run.h"
+#include "app/records.h"
+#include "data/data.h"
+#include "platform/coding.h"
+
+namespace {
+
+struct Concept {
+    std::int16_t periodMonths = 0;
+    std::int32_t amount = 0;
+    unsigned char flag = ' ';
+    bool hasCode = true;  // concepts 9 and 10 hold a concept only with a code above 0
+};
+
+Concept readConcept(int k) {
+    Concept c;
+    if (k <= 8) {
+        const unsigned char* e = PropietHRecord + propiet::shortConcept(k);
+        c.flag = e[propiet::shortFlag];
+        c.periodMonths = coding::getI16(e + propiet::shortPeriod);
+        c.amount = coding::getI32(e + propiet::shortAmount);
+    } else {
+        const unsigned char* e = PropietHRecord + propiet::longConcept(k);
+        c.hasCode = coding::getI16(e + propiet::longCode) > 0;
+        c.flag = e[propiet::longFlag];
+        c.periodMonths = coding::getI16(e + propiet::longPeriod);
+        c.amount = coding::getI32(e + propiet::longAmount);
+    }
+    return c;
+}
+
+// The sum as a stored amount: rounded to the nearest integer, halves to the
+// even neighbour. False when it lies outside the 32-bit signed range.
+bool storedAmount(double sum, std::int32_t& amount) {
+    const double rounded = std::nearbyint(sum);
+    if (!(rounded >= static_cast<double>(std::numeric_limits<std::int32_t>::min()) &&
+          rounded <= static_cast<double>(std::numeric_limits<std::int32_t>::max())))
+        return false;
+    amount = static_cast<std::int32_t>(rounded);
+    return true;
+}
+
+}  // namespace
+
+void billOwner() {
+    double totalAmount = 0;
+    double flaggedAmount = 0;
+    const int month = issueMonth();
+    const int cycleStart = coding::getI16(FinquesHRecord + finques::cycleStartMonth);
+    const unsigned char moment = PropietHRecord[propiet::billingMoment];
+
+    for (int k = 1; k <= 10; ++k) {
+        runParameters.conceptAmount[k] = 0;
+        const Concept c = readConcept(k);
+        const int p = c.periodMonths;
+        if (p <= 0 || runParameters.conceptEnabled[k] == 0) continue;
+        const int r = (month - cycleStart + 12) % p;  // remainder takes the dividend's sign
+        const int offset = moment == 'M' ? p / 2 : moment == 'V' ? p - 1 : 0;
+        if (r != offset) continue;
+        if (c.hasCode) runParameters.conceptAmount[k] = c.amount;
+        totalAmount += runParameters.conceptAmount[k];
+        if (c.flag == 'N') flaggedAmount += runParameters.conceptAmount[k];
+    }
+    if (totalAmount == 0) return;
+    writeCollection(totalAmount, flaggedAmount);
+}
+
+void writeCollection(double totalAmount, double flaggedAmount) {
+    std::memcpy(CobramHRecord + cobram::ownerKey, PropietHRecord + propiet::ownerKey, 4);
+    std::memcpy(CobramHRecord + cobram::issueDate, runParameters.issueDate.data(), 4);
+    CobramHRecord[cobram::issueNumber] =
+        runParameters.issueNumber.empty() ? ' ' : static_cast<unsigned char>(runParameters.issueNumber[0]);
+
+    std::int16_t status = 0;
+    const std::string identity(reinterpret_cast<const char*>(CobramHRecord), cobram::identitySize);
+    seekByKey(kCollectionsFile, 0, identity, 0, status);
+    if (status == 0) return;
+
+    // The lookup may have left other bytes in the area: set the identity again.
+    std::memcpy(CobramHRecord, identity.data(), cobram::identitySize);
+    std::int32_t total = 0, flagged = 0;
+    if (!storedAmount(totalAmount, total) || !storedAmount(flaggedAmount, flagged)) {
+        appendOperationsLog(kCollectionsFile, 2, kStatusAmountOutOfRange);
+        return;
+    }
+    std::memset(CobramHRecord + cobram::collectedDate, 128, 4);
+    coding::putI32(CobramHRecord + cobram::totalAmount, total);
+    coding::putI32(CobramHRecord + cobram::flaggedAmount, flagged);
+    CobramHRecord[cobram::state] = 'P';
+    if (PropietHRecord[propiet::paymentMethod] == 'B') {
+        std::memcpy(CobramHRecord + cobram::collectedDate, CobramHRecord + cobram::issueDate, 4);
+        CobramHRecord[cobram::state] = 'I';
+    }
+    insertRecord(kCollectionsFile, status);
+}

@@ -1,0 +1,308 @@
+// The real program on a complete installation: collection records byte for
+// byte, and the operations log.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <map>
+
+#include "tests/support/installation.h"
+
+namespace {
+
+using e2e::Collection;
+using e2e::ConceptEntry;
+using e2e::Installation;
+using e2e::Owner;
+using e2e::Property;
+using e2e::WorkFile;
+
+std::string packedDate(int yyyymmdd) {
+    std::string d(4, '\0');
+    d[0] = static_cast<char>(128 + yyyymmdd / 1000000);
+    d[1] = static_cast<char>(128 + (yyyymmdd / 10000) % 100);
+    d[2] = static_cast<char>(128 + (yyyymmdd / 100) % 100);
+    d[3] = static_cast<char>(128 + yyyymmdd % 100);
+    return d;
+}
+const std::string kZeroDate(4, '\x80');
+constexpr unsigned char kIssueOne = 129;  // packed "01"
+
+Owner owner(int property, int number, char method, std::map<int, ConceptEntry> concepts,
+            char moment = ' ') {
+    Owner o;
+    o.property = property;
+    o.owner = number;
+    o.paymentMethod = method;
+    o.billingMoment = moment;
+    for (const auto& [k, c] : concepts) o.concepts[k] = c;
+    return o;
+}
+
+ConceptEntry monthly(std::int32_t amount, char flag = ' ') { return {flag, 1, amount, 0}; }
+
+Collection pending(int property, int number, std::int32_t total, std::int32_t flagged = 0,
+                   int date = 20260315, unsigned char issue = kIssueOne) {
+    return {e2e::ownerKey(property, number), packedDate(date), issue, kZeroDate, total, flagged, 'P'};
+}
+
+std::vector<std::string> bytesOf(const std::vector<Collection>& cs) {
+    std::vector<std::string> out;
+    for (const auto& c : cs) out.push_back(c.bytes());
+    return out;
+}
+
+std::string logOf(const std::vector<int>& statuses) {
+    std::string out;
+    for (int s : statuses) out += e2e::logLine(s);
+    return out;
+}
+
+struct Case {
+    const char* name;
+    std::vector<Property> properties;
+    std::vector<Owner> owners;
+    WorkFile work;
+    std::vector<Collection> expected;
+    std::vector<int> loggedStatuses;  // one per insertion attempt, in order
+};
+
+WorkFile withRange(std::string fp, std::string fo, std::string lp, std::string lo) {
+    WorkFile w;
+    w.firstProperty = fp;
+    w.firstOwner = fo;
+    w.lastProperty = lp;
+    w.lastOwner = lo;
+    return w;
+}
+
+std::vector<Case> cases() {
+    std::vector<Case> cs;
+    {
+        Case c{"PaymentMethods", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.owners = {owner(1, 1, 'A', {{1, monthly(100)}}), owner(1, 2, 'B', {{1, monthly(200)}}),
+                    owner(1, 3, 'F', {{1, monthly(300)}}), owner(1, 4, 'X', {{1, monthly(400)}}),
+                    owner(1, 5, ' ', {{1, monthly(500)}})};
+        Collection b = pending(1, 2, 200);
+        b.collectedDate = b.issueDate;
+        b.state = 'I';
+        c.expected = {pending(1, 1, 100), b, pending(1, 3, 300)};
+        c.loggedStatuses = {0, 0, 0};
+        cs.push_back(c);
+    }
+    {
+        Case c{"OwnerKeyRangeAcrossProperties", {{1, 1, 12}, {2, 1, 12}, {3, 1, 12}, {4, 1, 12}},
+               {}, withRange("1", "2", "3", "2"), {}, {}};
+        for (int p = 1; p <= 4; ++p)
+            for (int o = 1; o <= 3; ++o) c.owners.push_back(owner(p, o, 'A', {{1, monthly(10 * p + o)}}));
+        for (auto [p, o] : std::vector<std::pair<int, int>>{{1, 2}, {1, 3}, {2, 1}, {2, 2}, {2, 3}, {3, 1}, {3, 2}}) {
+            c.expected.push_back(pending(p, o, 10 * p + o));
+            c.loggedStatuses.push_back(0);
+        }
+        cs.push_back(c);
+    }
+    {
+        Case c{"OnePropertyAllOwners", {{1, 1, 12}, {2, 1, 12}, {3, 1, 12}}, {},
+               withRange("2", "0", "2", "9999"), {}, {}};
+        for (int p = 1; p <= 3; ++p)
+            for (int o : {0, 1, 9999}) c.owners.push_back(owner(p, o, 'F', {{2, monthly(5)}}));
+        for (int o : {0, 1, 9999}) {
+            c.expected.push_back(pending(2, o, 5));
+            c.loggedStatuses.push_back(0);
+        }
+        cs.push_back(c);
+    }
+    {
+        Case c{"SeriesBounds", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.work.seriesFrom[0] = "5";
+        c.work.seriesTo[0] = "12";
+        struct S {
+            int owner;
+            unsigned char high, low;
+            bool selected;
+        };
+        const S series[] = {{1, 128, 132, false},  // 0004
+                            {2, 128, 133, true},   // 0005
+                            {3, 128, 140, true},   // 0012
+                            {4, 128, 141, false},  // 0013
+                            {5, 32, 133, true},    // blank high pair reads as 00: 0005
+                            {6, 0, 140, true},     // zero byte likewise: 0012
+                            {7, 129, 133, false}}; // 0105
+        for (const S& s : series) {
+            Owner o = owner(1, s.owner, 'A', {{1, monthly(7)}});
+            o.seriesHigh = s.high;
+            o.seriesLow = s.low;
+            c.owners.push_back(o);
+            if (s.selected) {
+                c.expected.push_back(pending(1, s.owner, 7));
+                c.loggedStatuses.push_back(0);
+            }
+        }
+        cs.push_back(c);
+    }
+    {
+        Case c{"ConceptsThatAddNothing", {{1, 1, 12}, {2, 1, 0}}, {}, WorkFile{}, {}, {}};
+        c.work.conceptEnabled[2] = "s";  // concept 3: only an exact "S" enables
+        c.work.conceptEnabled[3] = " S";
+        c.owners = {owner(1, 1, 'A', {{1, monthly(50)}, {2, monthly(-50)}}),       // sums to 0
+                    owner(1, 2, 'A', {{9, {' ', 1, 80, 0}}}),                    // no code
+                    owner(1, 3, 'A', {{10, {' ', 1, 80, 4}}}),                   // code 4
+                    owner(1, 4, 'A', {{3, monthly(60)}, {4, monthly(70)}}),      // disabled
+                    owner(1, 5, 'A', {{1, {' ', 0, 90, 0}}, {2, {' ', -3, 90, 0}}}),  // no period
+                    owner(2, 1, 'A', {{1, monthly(11)}})};                       // cycle 0
+        c.expected = {pending(1, 3, 80)};
+        c.loggedStatuses = {0};
+        cs.push_back(c);
+    }
+    {
+        Case c{"FlaggedSum", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.owners = {owner(1, 1, 'A',
+                          {{1, monthly(100, 'N')}, {2, monthly(50)}, {8, monthly(-5, 'N')},
+                           {9, {'N', 1, 25, 3}}, {10, {'n', 1, 1000, 3}}})};
+        c.expected = {pending(1, 1, 1170, 120)};
+        c.loggedStatuses = {0};
+        cs.push_back(c);
+    }
+    {
+        // Sums beyond 32 bits have no right stored value: logged, never stored.
+        constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+        constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+        Case c{"AmountsAtTheEdgesOf32Bits", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.owners = {owner(1, 1, 'A', {{1, monthly(kMax)}}),
+                    owner(1, 2, 'A', {{1, monthly(kMax)}, {2, monthly(1)}}),
+                    owner(1, 3, 'A', {{1, monthly(kMin)}}),
+                    owner(1, 4, 'A', {{1, monthly(kMin)}, {2, monthly(-1)}}),
+                    owner(1, 5, 'A', {{1, monthly(2, 'N')}, {2, monthly(kMax, 'N')}, {3, monthly(-3)}})};
+        c.expected = {pending(1, 1, kMax), pending(1, 3, kMin)};
+        c.loggedStatuses = {0, 1008, 0, 1008, 1008};
+        cs.push_back(c);
+    }
+    {
+        // A date that cannot be read packs to the zero date: month 0.
+        Case c{"UnreadableIssueDate", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.work.issueDate = "15/3";
+        c.owners = {owner(1, 1, 'A', {{1, monthly(10)}}),               // due every month
+                    owner(1, 2, 'A', {{1, {' ', 12, 10, 0}}}, ' '),     // (0-1+12)%12 = 11: no
+                    owner(1, 3, 'A', {{1, {' ', 12, 10, 0}}}, 'V')};    // offset 11: due
+        Collection a = pending(1, 1, 10);
+        a.issueDate = kZeroDate;
+        Collection v = pending(1, 3, 10);
+        v.issueDate = kZeroDate;
+        c.expected = {a, v};
+        c.loggedStatuses = {0, 0};
+        cs.push_back(c);
+    }
+    {
+        Case c{"NoMethodEnabled", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.work.methodEnabled = {"N", "s", ""};
+        c.owners = {owner(1, 1, 'A', {{1, monthly(1)}}), owner(1, 2, 'B', {{1, monthly(1)}}),
+                    owner(1, 3, 'F', {{1, monthly(1)}})};
+        cs.push_back(c);
+    }
+    {
+        // One digit packs as the tens of its byte: issue number "7" is the byte 178.
+        Case c{"IssueNumberAndDateForms", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.work.issueDate = "150326";
+        c.work.issueNumber = "7";
+        c.owners = {owner(1, 1, 'A', {{1, monthly(3)}})};
+        c.expected = {pending(1, 1, 3, 0, 20260315, 178)};
+        c.loggedStatuses = {0};
+        cs.push_back(c);
+    }
+    return cs;
+}
+
+class IssueRunCase : public ::testing::TestWithParam<Case> {};
+
+TEST_P(IssueRunCase, WritesExactlyTheExpectedCollections) {
+    const Case& c = GetParam();
+    Installation inst;
+    inst.addProperties(c.properties);
+    inst.addOwners(c.owners);
+    inst.writeWorkFile(c.work);
+    ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    EXPECT_EQ(inst.collections(), bytesOf(c.expected));
+    EXPECT_EQ(inst.operationsLog(), logOf(c.loggedStatuses));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IssueRunCase, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IssueRun, DueMonthsFollowThePeriodAndTheBillingMoment) {
+    Installation inst;
+    inst.addProperties({{1, 1, 12}, {2, 7, 12}});
+    const ConceptEntry quarterly{' ', 3, 100, 0};
+    const ConceptEntry yearly{' ', 12, 1200, 0};
+    const ConceptEntry bimonthly{' ', 2, 20, 0};
+    inst.addOwners({owner(1, 1, 'A', {{1, quarterly}}, ' '), owner(1, 2, 'A', {{1, quarterly}}, 'M'),
+                    owner(1, 3, 'A', {{1, quarterly}}, 'V'), owner(1, 4, 'A', {{1, bimonthly}}, 'M'),
+                    owner(1, 5, 'A', {{1, monthly(1)}}, 'V'), owner(2, 1, 'A', {{1, yearly}}, ' ')});
+    for (int month = 1; month <= 12; ++month) {
+        WorkFile w;
+        w.issueDate = "15/" + std::to_string(month) + "/2026";
+        inst.writeWorkFile(w);
+        ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    }
+    std::map<std::string, std::vector<int>> months;  // owner key -> months billed
+    for (const std::string& r : inst.collections())
+        months[r.substr(0, 4)].push_back(static_cast<unsigned char>(r[6]) - 128);
+    EXPECT_EQ(months[e2e::ownerKey(1, 1)], (std::vector<int>{1, 4, 7, 10}));
+    EXPECT_EQ(months[e2e::ownerKey(1, 2)], (std::vector<int>{2, 5, 8, 11}));
+    EXPECT_EQ(months[e2e::ownerKey(1, 3)], (std::vector<int>{3, 6, 9, 12}));
+    EXPECT_EQ(months[e2e::ownerKey(1, 4)], (std::vector<int>{2, 4, 6, 8, 10, 12}));  // "M" of 2 is 1
+    EXPECT_EQ(months[e2e::ownerKey(1, 5)].size(), 12u);
+    EXPECT_EQ(months[e2e::ownerKey(2, 1)], (std::vector<int>{7}));
+}
+
+TEST(IssueRun, SecondRunInsertsNothingAndAnotherIssueNumberInsertsAgain) {
+    Installation inst;
+    inst.addProperties({{1, 1, 12}});
+    inst.addOwners({owner(1, 1, 'A', {{1, monthly(10)}}), owner(1, 2, 'B', {{1, monthly(20)}})});
+    WorkFile w;
+    inst.writeWorkFile(w);
+    ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    const auto first = inst.collections();
+    ASSERT_EQ(first.size(), 2u);
+    const std::string log = inst.operationsLog();
+    ASSERT_EQ(log, logOf({0, 0}));
+
+    ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    EXPECT_EQ(inst.collections(), first);
+    EXPECT_EQ(inst.operationsLog(), log);
+
+    w.issueNumber = "02";
+    inst.writeWorkFile(w);
+    ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    EXPECT_EQ(inst.collections().size(), 4u);
+    EXPECT_EQ(inst.operationsLog(), logOf({0, 0, 0, 0}));
+}
+
+TEST(IssueRun, MissingOrEmptyWorkFileWritesNothing) {
+    for (const char* text : {"", "\x1A", "15/03/2026\r\n1\r\n0\r\n"}) {
+        Installation inst;
+        inst.addProperties({{1, 1, 12}});
+        inst.addOwners({owner(1, 1, 'A', {{1, monthly(10)}})});
+        inst.writeWorkFileText(text);
+        ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+        EXPECT_TRUE(inst.collections().empty());
+        EXPECT_EQ(inst.operationsLog(), "");
+    }
+    Installation inst;
+    inst.addProperties({{1, 1, 12}});
+    inst.addOwners({owner(1, 1, 'A', {{1, monthly(10)}})});
+    inst.removeWorkFile();
+    ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    EXPECT_TRUE(inst.collections().empty());
+    EXPECT_EQ(inst.operationsLog(), "");
+}
+
+TEST(IssueRun, MissingDataFilesAreCreatedFromTheirDictionaries) {
+    Installation inst;  // no data file at all
+    inst.writeWorkFile(WorkFile{});
+    ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    for (const char* f : {"THRebut", "TRemeses", "FinquesH", "PropietH", "CobramH"})
+        EXPECT_TRUE(std::filesystem::exists(inst.root() + "DADES/" + f + ".dat")) << f;
+    EXPECT_TRUE(inst.collections().empty());
+}
+
+}  // namespace
