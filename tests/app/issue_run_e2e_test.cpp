@@ -65,6 +65,7 @@ struct Case {
     WorkFile work;
     std::vector<Collection> expected;
     std::vector<int> loggedStatuses;  // one per insertion attempt, in order
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 WorkFile withRange(std::string fp, std::string fo, std::string lp, std::string lo) {
@@ -200,12 +201,12 @@ std::vector<Case> cases() {
         cs.push_back(c);
     }
     {
-        // One digit packs as the tens of its byte: issue number "7" is the byte 178.
+        // One digit packs as the tens of its byte: issue number "7" is the byte 198.
         Case c{"IssueNumberAndDateForms", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
         c.work.issueDate = "150326";
         c.work.issueNumber = "7";
         c.owners = {owner(1, 1, 'A', {{1, monthly(3)}})};
-        c.expected = {pending(1, 1, 3, 0, 20260315, 178)};
+        c.expected = {pending(1, 1, 3, 0, 20260315, 198)};
         c.loggedStatuses = {0};
         cs.push_back(c);
     }
