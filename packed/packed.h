@@ -23,8 +23,12 @@ std::string packDigits(const std::string& text);
 std::string unpackDigits(const std::string& packed);
 
 // The value's digits without sign, zero-padded on the left or cut to the
-// lowest-order `width` digits. Width 0 or less gives "". Meant for whole
-// numbers of a few digits; other values use their ordinary decimal text.
+// lowest-order `width` digits: zeroPad(7, 2) = "07", zeroPad(2024, 2) = "24",
+// zeroPad(-5, 2) = "05". Width 0 or less gives "". Meant for whole numbers
+// of a few digits. Any other value is written as its magnitude rounded to 15
+// significant digits, in full without an exponent and with no trailing
+// zeros after a ".", then padded or cut the same way: zeroPad(2.5, 4) =
+// "02.5", zeroPad(1e20, 3) = "000". Infinity and NaN count as 0.
 std::string zeroPad(double value, std::int16_t width);
 
 // Packs a code of digit groups separated by ".", such as 12.345: the first
@@ -35,27 +39,34 @@ std::string zeroPad(double value, std::int16_t width);
 std::string packDottedCode(const std::string& code);
 
 // -1 when every character of `text` has the code `code` (also for ""), else 0.
+// Characters are bytes 0 to 255; a code outside that range matches only "".
 std::int16_t isFilledWith(const std::string& text, std::int16_t code);
 
 // A text holding a copy of `length` bytes of `area`, zero bytes included.
-// A length of 0 or less gives "".
+// A length of 0 or less, or a null area, gives "".
 std::string copyBytesToText(const void* area, std::int16_t length);
 
 // The number a text begins with: leading blanks (space, tab, CR, LF) are
 // skipped, then an optional sign, digits and an optional "." with digits;
-// reading stops at the first character that cannot continue the number.
-// 0 when the text does not begin with a number.
+// reading stops at the first character that cannot continue the number
+// ("1 5" reads 1, "12a" reads 12, ".5" reads 0.5; no exponent is read).
+// 0 when the text does not begin with a number. Digits beyond the range of a
+// double read as an infinity of the number's sign.
 double leadingNumber(const std::string& text);
 
 // A number rounded to the nearest integer, halves to the even neighbour, and
-// held as a 16-bit signed integer (values beyond the range are held at
-// its ends).
+// held as a 16-bit signed integer: values beyond the range are held at its
+// ends (-32768 and 32767), NaN gives 0.
 std::int16_t roundToInt16(double value);
 
 // Packs a date text typed by a user (day, month and year separated by "."
-// "/" or "-", or the digits alone as DDMMYY or DDMMYYYY) into a PackedDate.
-// Two-digit years land in the hundred years from the current year - 50 to
-// the current year + 49 (current year from platform::localDate). A text that
-// cannot be read gives the zero date. Day and month are not checked against
-// the calendar.
+// "/" or "-", or the digits alone as DDMMYY or DDMMYYYY; blanks allowed
+// inside the fields) into a PackedDate. Each field reads as its leading
+// number ("1 5" is 1) held in 16 bits: a field beyond 32767 is held at 32767.
+// A year of at most 3 characters (blanks trimmed) lands in the hundred years
+// from the current year - 50 to the current year + 49 (current year from
+// platform::localDate, read at every call), but only when day and month are
+// both above 0. A text with another character, with one separator or with
+// more than two gives the zero date. Day and month are not checked against
+// the calendar (31/02/24 packs as 20240231).
 std::string packDateText(const std::string& text);
