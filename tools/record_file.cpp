@@ -24,23 +24,31 @@ std::string pathKey(const std::string& path) {
 std::string statusText(std::int16_t status) {
     const char* meaning = nullptr;
     switch (status) {
+        case 1: meaning = "invalid operation"; break;
         case 2: meaning = "input/output error"; break;
         case 3: meaning = "file not open"; break;
         case 4: meaning = "key value not found"; break;
         case 5: meaning = "duplicate key value"; break;
         case 6: meaning = "invalid key number"; break;
+        case 8: meaning = "no current record"; break;
         case 9: meaning = "end of file"; break;
+        case 10: meaning = "key not modifiable"; break;
         case 12: meaning = "file not found"; break;
         case 18: meaning = "disk full"; break;
+        case 21: meaning = "key buffer too short"; break;
         case 22: meaning = "data buffer too short"; break;
-        case 24: meaning = "page size error"; break;
-        case 25: meaning = "create input/output error"; break;
-        case 28: meaning = "record length error"; break;
-        case 29: meaning = "key length error"; break;
+        case 24: meaning = "invalid page size"; break;
+        case 25: meaning = "create error"; break;
+        case 26: meaning = "invalid number of keys"; break;
+        case 27: meaning = "invalid key position"; break;
+        case 28: meaning = "invalid record length"; break;
+        case 29: meaning = "invalid key definition"; break;
         case 30: meaning = "not a data file"; break;
         case 46: meaning = "access denied"; break;
         case 59: meaning = "file already exists"; break;
+        case 84: meaning = "record locked"; break;
         case 85: meaning = "file locked by another user"; break;
+        case 86: meaning = "file table full"; break;
         default: break;
     }
     std::string text = "status " + std::to_string(status);
