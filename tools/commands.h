@@ -1,0 +1,57 @@
+// The commands of nubodat. Each takes its arguments (after the command
+// name), writes what it shows to `out`, and throws Error with a message
+// naming the file, line and field at fault when it cannot do its work; a
+// command that fails leaves no file half-written.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace nubodat {
+
+using Args = std::vector<std::string>;
+
+// Runs the command `args[0]` with the rest of `args`. Returns the exit code:
+// 0 done, 1 failed (the message on `err`), 2 a usage error.
+int runCommand(const Args& args, std::ostream& out, std::ostream& err);
+
+// The help text.
+std::string usageText();
+
+// dict SOURCE [--out DICT.xdf]: a readable source to a dictionary file, or
+// (without --out, or given an .xdf) the readable source of a dictionary.
+void commandDict(const Args& args, std::ostream& out);
+// create FILE --from DICT: an empty data file from a dictionary (".xdf") or
+// a readable source (any other name).
+void commandCreate(const Args& args, std::ostream& out);
+// stat FILE: the description and record count, readable.
+void commandStat(const Args& args, std::ostream& out);
+// save FILE [OUT] / load FILE IN: the sequential layout.
+void commandSave(const Args& args, std::ostream& out);
+void commandLoad(const Args& args, std::ostream& out);
+// export FILE [OUT] [--layout L] [--table] / import FILE IN [--layout L].
+void commandExport(const Args& args, std::ostream& out);
+void commandImport(const Args& args, std::ostream& out);
+// check FILE: every key walked both ways, counts and keys confirmed.
+// Throws Error listing what disagrees.
+void commandCheck(const Args& args, std::ostream& out);
+
+// Splits `args` into positional arguments and "--name value" options (and
+// the flags named in `flags`, which take no value). Throws UsageError.
+struct ParsedArgs {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;
+    std::string option(const std::string& name) const;  // "" when absent
+    bool has(const std::string& name) const;
+};
+ParsedArgs parseArgs(const Args& args, const std::vector<std::string>& valued,
+                     const std::vector<std::string>& flags, std::size_t minPositional,
+                     std::size_t maxPositional);
+
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const std::string& m) : std::runtime_error(m) {}
+};
+
+}  // namespace nubodat
