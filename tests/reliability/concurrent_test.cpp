@@ -1,0 +1,85 @@
+// Several instances of the program started at once on one installation, with
+// overlapping owner ranges: every owner is billed exactly once, the key
+// refuses the duplicates (logged with status 5), the operations log holds
+// one whole line per insertion attempt, and no data file is damaged.
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "tests/reliability/checks.h"
+#include "tests/reliability/program_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace reliability;
+
+constexpr int kProperties = kSmallRuns ? 20 : 60;
+constexpr int kOwnersPerProperty = 100;
+constexpr int kInstances = 4;
+
+e2e::WorkFile propertyRange(int first, int last) {
+    e2e::WorkFile work;
+    work.firstProperty = std::to_string(first);
+    work.lastProperty = std::to_string(last);
+    return work;
+}
+
+Launch launchOn(const e2e::Installation& installation, const std::string& work, const std::string& output) {
+    Launch launch;
+    launch.program = programPath();
+    launch.root = installation.root();
+    launch.work = work;
+    launch.output = output;
+    return launch;
+}
+
+TEST(ConcurrentRuns, OverlappingInstancesBillEveryOwnerOnce) {
+    e2e::Installation installation;
+    populate(installation, kProperties, kOwnersPerProperty);
+    installation.writeWorkFile(e2e::WorkFile{});
+
+    testing_support::TempDir referenceFolder;
+    copyInstallation(installation, referenceFolder.dir());
+    e2e::Installation reference(referenceFolder.dir());
+    ASSERT_TRUE(runProgram(launchOn(reference, reference.work(), reference.folder() + "out")).exited);
+    const std::vector<std::string> expected = reference.collections();
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(kProperties * kOwnersPerProperty));
+
+    // Two instances over everything, one over the first half, one over the
+    // second half and a little more: every owner is wanted by two or three.
+    const e2e::WorkFile ranges[kInstances] = {
+        propertyRange(1, kProperties), propertyRange(1, kProperties),
+        propertyRange(1, kProperties / 2), propertyRange(kProperties / 2 - 2, kProperties)};
+    pid_t pids[kInstances];
+    for (int i = 0; i < kInstances; ++i) {
+        const std::string work = addWorkFolder(installation, "work" + std::to_string(i), ranges[i]);
+        pids[i] = startProgram(
+            launchOn(installation, work, installation.folder() + "out" + std::to_string(i)));
+        ASSERT_GT(pids[i], 0);
+    }
+    for (int i = 0; i < kInstances; ++i) {
+        const Ending ending = waitProgram(pids[i]);
+        EXPECT_TRUE(ending.exited) << "instance " << i << " ended by signal " << ending.signal;
+        EXPECT_EQ(ending.exitCode, 0) << "instance " << i;
+    }
+
+    const std::vector<std::string> collections = installation.collections();
+    EXPECT_EQ(collections, expected);
+    for (const auto& [owner, count] : ownerCounts(collections)) EXPECT_EQ(count, 1);
+    const std::vector<std::string> damaged = damagedDataFiles(installation);
+    EXPECT_TRUE(damaged.empty()) << damaged.front();
+
+    // One whole line per insertion attempt: the successful ones are exactly
+    // the collections, every other one is a duplicate refused by the key.
+    const OperationsLog log = readOperationsLog(installation.operationsLog());
+    EXPECT_EQ(log.malformed, 0u);
+    EXPECT_TRUE(log.endsWithLineEnd);
+    EXPECT_EQ(log.byStatus[0], collections.size());
+    EXPECT_EQ(log.byStatus[0] + log.byStatus[5], log.lines) << "only statuses 0 and 5";
+    std::cout << "[ figures  ] " << kInstances << " instances, " << collections.size()
+              << " collections checked, " << log.lines << " log lines, " << log.byStatus[5]
+              << " duplicates refused\n";
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// The program killed with SIGKILL at random moments of a large run, many
+// times over, then run to completion: every selected owner ends up with
+// exactly one collection, the same as an uninterrupted run gives, and every
+// data file stays sound after every kill.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "tests/reliability/checks.h"
+#include "tests/reliability/program_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace reliability;
+
+constexpr int kProperties = kSmallRuns ? 40 : 200;
+constexpr int kOwnersPerProperty = 100;
+constexpr int kKills = kSmallRuns ? 15 : 40;
+
+Launch launchOn(const e2e::Installation& installation) {
+    Launch launch;
+    launch.program = programPath();
+    launch.root = installation.root();
+    launch.work = installation.work();
+    launch.output = installation.folder() + "program.out";
+    return launch;
+}
+
+TEST(InterruptedRuns, KilledManyTimesThenCompletedBillsEveryOwnerOnce) {
+    e2e::Installation installation;
+    populate(installation, kProperties, kOwnersPerProperty);
+    installation.writeWorkFile(e2e::WorkFile{});
+
+    // The reference: the same installation run once without interruption.
+    testing_support::TempDir referenceFolder;
+    copyInstallation(installation, referenceFolder.dir());
+    e2e::Installation reference(referenceFolder.dir());
+    const auto started = std::chrono::steady_clock::now();
+    const Ending whole = runProgram(launchOn(reference));
+    const auto fullRun = std::chrono::steady_clock::now() - started;
+    ASSERT_TRUE(whole.exited && whole.exitCode == 0);
+    const std::vector<std::string> expected = reference.collections();
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(kProperties * kOwnersPerProperty));
+
+    // Kill moments spread over the whole length of an uninterrupted run.
+    std::mt19937 random(20260315u);
+    const auto longest = std::chrono::duration_cast<std::chrono::microseconds>(fullRun).count();
+    std::uniform_int_distribution<long long> moment(0, longest);
+    int killed = 0;
+    for (int k = 0; k < kKills; ++k) {
+        const pid_t pid = startProgram(launchOn(installation));
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        ::kill(pid, SIGKILL);
+        const Ending ending = waitProgram(pid);
+        if (!ending.exited) {
+            ASSERT_EQ(ending.signal, SIGKILL);
+            ++killed;
+        } else {
+            ASSERT_EQ(ending.exitCode, 0);  // it finished before the kill
+        }
+        const std::vector<std::string> damaged = damagedDataFiles(installation);
+        ASSERT_TRUE(damaged.empty()) << "after kill " << k << ": " << damaged.front();
+    }
+    EXPECT_GT(killed, kKills / 2) << "most kills must land while the program runs";
+
+    const Ending last = runProgram(launchOn(installation));
+    ASSERT_TRUE(last.exited && last.exitCode == 0);
+
+    const std::vector<std::string> collections = installation.collections();
+    EXPECT_EQ(collections, expected);
+    for (const auto& [owner, count] : ownerCounts(collections)) EXPECT_EQ(count, 1);
+    EXPECT_TRUE(damagedDataFiles(installation).empty());
+
+    // A kill can fall between an insertion and its log line, but never
+    // inside a line: every line is whole, and none claims a collection that
+    // is not there.
+    const OperationsLog log = readOperationsLog(installation.operationsLog());
+    EXPECT_EQ(log.malformed, 0u);
+    EXPECT_TRUE(log.endsWithLineEnd);
+    EXPECT_LE(log.byStatus[0], collections.size());
+    EXPECT_EQ(log.lines, log.byStatus[0]) << "no insertion may fail on a run that resumes";
+    std::cout << "[ figures  ] " << collections.size() << " collections checked, " << killed
+              << " of " << kKills << " runs killed, uninterrupted run "
+              << std::chrono::duration<double>(fullRun).count() << " s\n";
+}
+
+}  // namespace
