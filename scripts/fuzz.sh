@@ -47,7 +47,7 @@ for h in "${harnesses[@]}"; do
   log=build/fuzz/$h.log
   echo "== $h: ${seconds}s"
   if "$exe" "$corpus" "${seeds[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -max_len=8192 -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/$h-" >"$log" 2>&1; then
+      -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/$h-" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     echo "   ${runs:-?} executions, no crash"
   else
