@@ -66,7 +66,9 @@ TEST(ConcurrentRuns, OverlappingInstancesBillEveryOwnerOnce) {
 
     const std::vector<std::string> collections = installation.collections();
     EXPECT_EQ(collections, expected);
-    for (const auto& [owner, count] : ownerCounts(collections)) EXPECT_EQ(count, 1);
+    for (const auto& [owner, count] : ownerCounts(collections)) {
+        EXPECT_EQ(count, 1);
+    }
     const std::vector<std::string> damaged = damagedDataFiles(installation);
     EXPECT_TRUE(damaged.empty()) << damaged.front();
 
@@ -75,10 +77,10 @@ TEST(ConcurrentRuns, OverlappingInstancesBillEveryOwnerOnce) {
     const OperationsLog log = readOperationsLog(installation.operationsLog());
     EXPECT_EQ(log.malformed, 0u);
     EXPECT_TRUE(log.endsWithLineEnd);
-    EXPECT_EQ(log.byStatus[0], collections.size());
-    EXPECT_EQ(log.byStatus[0] + log.byStatus[5], log.lines) << "only statuses 0 and 5";
+    EXPECT_EQ(log.with(0), collections.size());
+    EXPECT_EQ(log.with(0) + log.with(5), log.lines) << "only statuses 0 and 5";
     std::cout << "[ figures  ] " << kInstances << " instances, " << collections.size()
-              << " collections checked, " << log.lines << " log lines, " << log.byStatus[5]
+              << " collections checked, " << log.lines << " log lines, " << log.with(5)
               << " duplicates refused\n";
 }
 

@@ -75,7 +75,9 @@ TEST(InterruptedRuns, KilledManyTimesThenCompletedBillsEveryOwnerOnce) {
 
     const std::vector<std::string> collections = installation.collections();
     EXPECT_EQ(collections, expected);
-    for (const auto& [owner, count] : ownerCounts(collections)) EXPECT_EQ(count, 1);
+    for (const auto& [owner, count] : ownerCounts(collections)) {
+        EXPECT_EQ(count, 1);
+    }
     EXPECT_TRUE(damagedDataFiles(installation).empty());
 
     // A kill can fall between an insertion and its log line, but never
@@ -84,8 +86,8 @@ TEST(InterruptedRuns, KilledManyTimesThenCompletedBillsEveryOwnerOnce) {
     const OperationsLog log = readOperationsLog(installation.operationsLog());
     EXPECT_EQ(log.malformed, 0u);
     EXPECT_TRUE(log.endsWithLineEnd);
-    EXPECT_LE(log.byStatus[0], collections.size());
-    EXPECT_EQ(log.lines, log.byStatus[0]) << "no insertion may fail on a run that resumes";
+    EXPECT_LE(log.with(0), collections.size());
+    EXPECT_EQ(log.lines, log.with(0)) << "no insertion may fail on a run that resumes";
     std::cout << "[ figures  ] " << collections.size() << " collections checked, " << killed
               << " of " << kKills << " runs killed, uninterrupted run "
               << std::chrono::duration<double>(fullRun).count() << " s\n";
