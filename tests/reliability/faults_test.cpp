@@ -226,7 +226,15 @@ std::vector<FaultCase> faultCases() {
         {"read-only work folder", [](I& i, Launch& l) { readOnlyCase(i, l, i.work()); },
          Outcome::Completes, ""},
         {"read-only data folder and files",
-         [](I& i, Launch& l) { readOnlyCase(i, l, i.root() + "DADES"); }, Outcome::Statuses, ""},
+         [](I& i, Launch& l) { readOnlyCase(i, l, i.root() + "DADES"); }, Outcome::Fatal, "THRebut"},
+        {"read-only collections file",
+         [](I& i, Launch& l) {
+             openToEveryone(i.folder());
+             fs::permissions(i.root() + "DADES/CobramH.dat",
+                             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+             l.asUnprivileged = true;
+         },
+         Outcome::Fatal, "CobramH"},
     };
 }
 
@@ -259,6 +267,7 @@ TEST_P(FaultTable, NeverCrashesAndKeepsTheDataSound) {
     switch (c.outcome) {
         case Outcome::Fatal:
             EXPECT_TRUE(fatal) << "output: " << output;
+            std::cout << "[ figures  ] " << c.what << ": fatal message, status " << status << "\n";
             EXPECT_NE(status, "0");
             EXPECT_EQ(log.lines, 0u);
             break;
