@@ -29,8 +29,8 @@ struct ConsoleBackend {
     // values are taken modulo 16).
     void (*setColours)(int foreground, int background);
     // Writes the text at the cursor in the current colours, one cell per
-    // byte, and leaves the cursor just after it; what would fall past the
-    // last column is cut.
+    // byte, and leaves the cursor just after it (on the last column when the
+    // text reaches it); what would fall past the last column is cut.
     void (*writeText)(const std::string& oemText);
     // Throws away key presses that are waiting.
     void (*discardKeys)();
