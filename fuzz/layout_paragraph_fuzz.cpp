@@ -4,6 +4,7 @@
 // text (dash-filled lines may add "-", which the text is then found among).
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -37,9 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto indent = input.ConsumeIntegral<std::int16_t>();
     const auto width = input.ConsumeIntegral<std::int16_t>();
     const std::string alignment = input.ConsumeRandomLengthString(3);
-    // The result holds about width characters per line, so the text is
-    // kept short enough for the widest lines to stay within memory.
-    const std::string text = input.ConsumeRandomLengthString(600);
+    // The result holds about width characters per line, one line or more
+    // per character at worst: the text is kept short enough for the result
+    // to stay near a million characters, so that runs stay fast.
+    const std::size_t room = static_cast<std::size_t>(std::abs(width) + std::abs(indent)) + 1;
+    const std::string text = input.ConsumeRandomLengthString(std::min<std::size_t>(600, 1000000 / room + 1));
 
     std::string laidOut = text;
     layoutParagraph(laidOut, indent, width, alignment);
