@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include <chrono>
 #include <random>
@@ -21,7 +25,24 @@ using namespace reliability;
 
 constexpr int kProperties = kSmallRuns ? 40 : 200;
 constexpr int kOwnersPerProperty = 100;
-constexpr int kKills = kSmallRuns ? 15 : 40;
+constexpr int kKills = kSmallRuns ? 15 : 30;
+
+long long fileSize(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : static_cast<long long>(size);
+}
+
+// Waits until the operations log at `path` has grown by `lines` lines (33
+// bytes each) or the child has ended on its own.
+void waitForInsertions(const std::string& path, long long lines, pid_t pid) {
+    const long long target = fileSize(path) + 33 * lines;
+    while (fileSize(path) < target) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG | WNOWAIT) == pid) return;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
 
 Launch launchOn(const e2e::Installation& installation) {
     Launch launch;
@@ -48,15 +69,22 @@ TEST(InterruptedRuns, KilledManyTimesThenCompletedBillsEveryOwnerOnce) {
     const std::vector<std::string> expected = reference.collections();
     ASSERT_EQ(expected.size(), static_cast<std::size_t>(kProperties * kOwnersPerProperty));
 
-    // Kill moments spread over the whole length of an uninterrupted run.
+    // Each run is killed after a random number of insertions, spread so that
+    // the kills reach the end of the issue, and then a random fraction of a
+    // millisecond more: inside an insertion, between one and its log line,
+    // or while the run walks past the owners already billed.
     std::mt19937 random(20260315u);
-    const auto longest = std::chrono::duration_cast<std::chrono::microseconds>(fullRun).count();
-    std::uniform_int_distribution<long long> moment(0, longest);
+    const std::string logPath = installation.root() + "db.log";
     int killed = 0;
     for (int k = 0; k < kKills; ++k) {
+        const long long remaining =
+            kProperties * kOwnersPerProperty - fileSize(logPath) / 33;
+        const long long share = std::max(1LL, 2 * remaining / (kKills - k));
         const pid_t pid = startProgram(launchOn(installation));
         ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        waitForInsertions(logPath, std::uniform_int_distribution<long long>(0, share)(random), pid);
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution<int>(0, 1000)(random)));
         ::kill(pid, SIGKILL);
         const Ending ending = waitProgram(pid);
         if (!ending.exited) {
