@@ -38,8 +38,11 @@ long long fileSize(const std::string& path) {
 void waitForInsertions(const std::string& path, long long lines, pid_t pid) {
     const long long target = fileSize(path) + 33 * lines;
     while (fileSize(path) < target) {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG | WNOWAIT) == pid) return;
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid) {
+            return;  // ended: left for waitProgram to collect
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
 }
