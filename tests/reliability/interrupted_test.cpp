@@ -25,7 +25,7 @@ using namespace reliability;
 
 constexpr int kProperties = kSmallRuns ? 40 : 200;
 constexpr int kOwnersPerProperty = 100;
-constexpr int kKills = kSmallRuns ? 15 : 30;
+constexpr int kKills = kSmallRuns ? 20 : 50;
 
 long long fileSize(const std::string& path) {
     std::error_code ec;
