@@ -23,7 +23,7 @@ echo "== Building the fuzz harnesses with $cxx"
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
   -DNUBO_FUZZ=ON -DNUBO_SANITIZE=ON -DNUBO_BUILD_TESTS=OFF -DNUBO_BUILD_BENCH=OFF >/dev/null
-cmake --build build/fuzz -j "$jobs"
+cmake --build build/fuzz -j "$jobs" --target fuzz_harnesses
 
 harnesses=()
 if [ $# -gt 0 ]; then
