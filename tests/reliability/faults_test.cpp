@@ -1,0 +1,314 @@
+// Faults around the program: a disk that fills up during the insertions,
+// folders that are missing or read-only, data files and other inputs
+// replaced by garbage. The program never crashes: it reports a status in
+// "db.log" or ends on the fatal message, exits with code 0, and leaves every
+// data file sound with every record it held before.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <regex>
+
+#include "tests/reliability/checks.h"
+#include "tests/reliability/program_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace reliability;
+namespace fs = std::filesystem;
+
+Launch launchOn(const e2e::Installation& installation) {
+    Launch launch;
+    launch.program = programPath();
+    launch.root = installation.root();
+    launch.work = installation.work();
+    launch.output = installation.folder() + "program.out";
+    return launch;
+}
+
+std::string readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeWhole(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string garbage(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+    return bytes;
+}
+
+// Runs the program once with nobody selected: it opens (and creates) the
+// five data files and inserts nothing.
+void createDataFiles(e2e::Installation& installation) {
+    e2e::WorkFile nobody;
+    nobody.methodEnabled = {"N", "N", "N"};
+    installation.writeWorkFileText(nobody.text());
+    ASSERT_TRUE(runProgram(launchOn(installation)).exited);
+    installation.writeWorkFile(e2e::WorkFile{});
+    fs::remove(installation.root() + "db.log");
+}
+
+// The fatal message for a data file, with the status it ends in.
+bool showsFatalMessage(const std::string& output, const std::string& file, std::string& status) {
+    const std::regex message("NO ES POT ACCEDIR AL FITXER [^\\n]*" + file + " \\((-?[0-9]+)\\)");
+    std::smatch found;
+    if (!std::regex_search(output, found, message)) return false;
+    status = found[1];
+    return true;
+}
+
+long long sizeOf(const std::string& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    return ec ? 0 : static_cast<long long>(size);
+}
+
+// ------------------------------------------------------------ a full disk
+
+TEST(Faults, DiskFillingUpDuringInsertsLogsStatusesAndKeepsEarlierRecords) {
+    constexpr int kProperties = kSmallRuns ? 10 : 30;
+    constexpr int kOwners = 100;
+    constexpr int kAttempts = kProperties * kOwners;
+    e2e::Installation installation;
+    populate(installation, kProperties, kOwners);
+    createDataFiles(installation);
+    const std::string collectionsFile = installation.root() + "DADES/CobramH.dat";
+    const long long emptySize = sizeOf(collectionsFile);
+
+    // An earlier issue fills the collections file first: its records must
+    // all survive the full disk of the next one.
+    e2e::WorkFile earlier;
+    earlier.issueNumber = "02";
+    installation.writeWorkFile(earlier);
+    ASSERT_TRUE(runProgram(launchOn(installation)).exited);
+    const std::vector<std::string> before = installation.collections();
+    ASSERT_EQ(before.size(), static_cast<std::size_t>(kAttempts));
+    fs::remove(installation.root() + "db.log");
+    const long long filledSize = sizeOf(collectionsFile);
+    ASSERT_GT(filledSize, emptySize);
+
+    // The disk fills up halfway through the second issue; the log, which
+    // grows more slowly, still has room for every line.
+    Launch launch = launchOn(installation);
+    launch.fileSizeLimit = filledSize + (filledSize - emptySize) / 2;
+    ASSERT_GT(launch.fileSizeLimit, 2LL * kAttempts * 33);
+    installation.writeWorkFile(e2e::WorkFile{});
+    const Ending ending = runProgram(launch);
+    EXPECT_TRUE(ending.exited) << "ended by signal " << ending.signal;
+    EXPECT_EQ(ending.exitCode, 0);
+
+    const std::vector<std::string> after = installation.collections();
+    EXPECT_TRUE(damagedDataFiles(installation).empty());
+    std::size_t kept = 0, added = 0;
+    for (const std::string& c : after) {
+        (c[8] == before.front()[8] ? kept : added) += 1;
+    }
+    EXPECT_EQ(kept, before.size()) << "every earlier record is intact";
+    for (const std::string& c : before) {
+        EXPECT_TRUE(std::find(after.begin(), after.end(), c) != after.end());
+    }
+    const OperationsLog log = readOperationsLog(installation.operationsLog());
+    EXPECT_EQ(log.malformed, 0u);
+    EXPECT_EQ(log.lines, static_cast<std::size_t>(kAttempts)) << "one line per insertion attempt";
+    EXPECT_EQ(log.with(0), added) << "a status 0 for exactly the records stored";
+    EXPECT_GT(added, 0u);
+    EXPECT_LT(added, static_cast<std::size_t>(kAttempts)) << "the disk did fill up";
+    for (const auto& [status, lines] : log.byStatus) {
+        if (status != 0) std::cout << "[ figures  ] full disk: " << lines << " insertions with status " << status << "\n";
+    }
+
+    // With room again, the same run completes the issue.
+    installation.writeWorkFile(e2e::WorkFile{});
+    ASSERT_TRUE(runProgram(launchOn(installation)).exited);
+    EXPECT_EQ(installation.collections().size(), 2u * kAttempts);
+    EXPECT_TRUE(damagedDataFiles(installation).empty());
+}
+
+// ------------------------------------------- missing, read-only, garbage
+
+enum class Outcome {
+    Fatal,      // the fatal message naming `file`, with a non-zero status
+    Statuses,   // runs through; the insertions fail with non-zero statuses
+    Nothing,    // runs through and inserts nothing, no message
+    Completes,  // runs through and bills every owner
+};
+
+struct FaultCase {
+    const char* what;
+    std::function<void(e2e::Installation&, Launch&)> prepare;
+    Outcome outcome;
+    std::string file;  // named in the fatal message
+};
+
+void makeReadOnly(const std::string& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+}
+
+// Everything open to the unprivileged user the read-only cases run as.
+void openToEveryone(const std::string& folder) {
+    fs::permissions(folder, fs::perms::all);
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all
+                                                           : fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    }
+}
+
+void readOnlyCase(e2e::Installation& installation, Launch& launch, const std::string& folder) {
+    openToEveryone(installation.folder());
+    makeReadOnly(folder);
+    launch.asUnprivileged = true;
+}
+
+std::vector<FaultCase> faultCases() {
+    using I = e2e::Installation;
+    return {
+        {"data folder missing", [](I& i, Launch&) { fs::remove_all(i.root() + "DADES"); },
+         Outcome::Fatal, "THRebut"},
+        {"root folder missing", [](I& i, Launch& l) { l.root = i.folder() + "nowhere/"; },
+         Outcome::Fatal, "THRebut"},
+        {"work folder missing", [](I& i, Launch& l) { l.work = i.folder() + "nowhere/"; },
+         Outcome::Nothing, ""},
+        {"dictionaries missing with a data file missing",
+         [](I& i, Launch&) {
+             fs::remove_all(i.root() + "ddf");
+             fs::remove(i.root() + "DADES/CobramH.dat");
+         },
+         Outcome::Fatal, "CobramH"},
+        {"dictionary of garbage with a data file missing",
+         [](I& i, Launch&) {
+             writeWhole(i.root() + "ddf/CobramH.xdf", garbage(700, 7));
+             fs::remove(i.root() + "DADES/CobramH.dat");
+         },
+         Outcome::Fatal, "CobramH"},
+        {"properties file replaced by garbage",
+         [](I& i, Launch&) { writeWhole(i.root() + "DADES/FinquesH.dat", garbage(65536, 1)); },
+         Outcome::Fatal, "FinquesH"},
+        {"collections file replaced by garbage",
+         [](I& i, Launch&) { writeWhole(i.root() + "DADES/CobramH.dat", garbage(4096, 2)); },
+         Outcome::Fatal, "CobramH"},
+        {"collections file emptied",
+         [](I& i, Launch&) { writeWhole(i.root() + "DADES/CobramH.dat", ""); },
+         Outcome::Fatal, "CobramH"},
+        {"data file replaced by garbage and a window stack of garbage",
+         [](I& i, Launch&) {
+             writeWhole(i.root() + "DADES/THRebut.dat", garbage(5000, 3));
+             writeWhole(i.work() + "WinPush.tmp", garbage(3000, 4));
+         },
+         Outcome::Fatal, "THRebut"},
+        {"data file of garbage with a read-only work folder",
+         [](I& i, Launch& l) {
+             writeWhole(i.root() + "DADES/TRemeses.dat", garbage(5000, 5));
+             readOnlyCase(i, l, i.work());
+         },
+         Outcome::Fatal, "TRemeses"},
+        {"work file of garbage",
+         [](I& i, Launch&) { writeWhole(i.work() + "pent.tmp", garbage(2000, 6)); },
+         Outcome::Nothing, ""},
+        {"terminal settings of garbage",
+         [](I& i, Launch&) { writeWhole(i.work() + "NuboTerm.ini", garbage(2000, 8)); },
+         Outcome::Completes, ""},
+        {"read-only work folder", [](I& i, Launch& l) { readOnlyCase(i, l, i.work()); },
+         Outcome::Completes, ""},
+        {"read-only data folder and files",
+         [](I& i, Launch& l) { readOnlyCase(i, l, i.root() + "DADES"); }, Outcome::Fatal, "THRebut"},
+        {"read-only collections file",
+         [](I& i, Launch& l) {
+             openToEveryone(i.folder());
+             fs::permissions(i.root() + "DADES/CobramH.dat",
+                             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+             l.asUnprivileged = true;
+         },
+         Outcome::Statuses, ""},
+    };
+}
+
+class FaultTable : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(FaultTable, NeverCrashesAndKeepsTheDataSound) {
+    const FaultCase c = faultCases()[GetParam()];
+    SCOPED_TRACE(c.what);
+    constexpr int kProperties = 3, kOwners = 10;
+    e2e::Installation installation;
+    populate(installation, kProperties, kOwners);
+    createDataFiles(installation);
+    Launch launch = launchOn(installation);
+    c.prepare(installation, launch);
+    if (launch.asUnprivileged && runningAsRoot()) {
+        uid_t uid;
+        gid_t gid;
+        if (!unprivilegedIds(uid, gid)) GTEST_SKIP() << "no unprivileged user to run as";
+    }
+
+    const Ending ending = runProgram(launch);
+    ASSERT_TRUE(ending.exited) << "ended by signal " << ending.signal;
+    EXPECT_EQ(ending.exitCode, 0);
+
+    const std::string output = readWhole(launch.output);
+    const OperationsLog log = readOperationsLog(readWhole(installation.root() + "db.log"));
+    EXPECT_EQ(log.malformed, 0u);
+    std::string status;
+    const bool fatal = !c.file.empty() && showsFatalMessage(output, c.file, status);
+    switch (c.outcome) {
+        case Outcome::Fatal:
+            EXPECT_TRUE(fatal) << "output: " << output;
+            std::cout << "[ figures  ] " << c.what << ": fatal message, status " << status << "\n";
+            EXPECT_NE(status, "0");
+            EXPECT_EQ(log.lines, 0u);
+            break;
+        case Outcome::Statuses:
+            EXPECT_EQ(output.find("NO ES POT ACCEDIR"), std::string::npos) << output;
+            EXPECT_EQ(log.lines, static_cast<std::size_t>(kProperties * kOwners));
+            EXPECT_EQ(log.with(0), 0u);
+            for (const auto& [s, lines] : log.byStatus) {
+                std::cout << "[ figures  ] " << c.what << ": " << lines << " insertions with status " << s << "\n";
+            }
+            break;
+        case Outcome::Nothing:
+            EXPECT_EQ(output.find("NO ES POT ACCEDIR"), std::string::npos) << output;
+            EXPECT_EQ(log.lines, 0u);
+            break;
+        case Outcome::Completes:
+            EXPECT_EQ(output.find("NO ES POT ACCEDIR"), std::string::npos) << output;
+            EXPECT_EQ(log.with(0), static_cast<std::size_t>(kProperties * kOwners));
+            break;
+    }
+    if (c.outcome == Outcome::Statuses || c.outcome == Outcome::Nothing) {
+        EXPECT_TRUE(installation.collections().empty());
+    }
+
+    // What the fault did not touch is still sound (garbage stays garbage).
+    openToEveryone(installation.folder());
+    for (const char* name : {"FinquesH", "PropietH"}) {
+        const std::string path = installation.root() + "DADES/" + name + ".dat";
+        if (fs::exists(path) && c.file != name) {
+            EXPECT_EQ(integrityCheck(path), "ok") << name;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FaultTable, ::testing::Range<std::size_t>(0, faultCases().size()),
+                         [](const ::testing::TestParamInfo<std::size_t>& info) {
+                             std::string name = faultCases()[info.param].what;
+                             for (char& ch : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             }
+                             return name;
+                         });
+
+}  // namespace
