@@ -111,6 +111,6 @@ TEST(ConcurrentRuns, OverlappingInstancesBillEveryOwnerOnce) { runInstancesAtOnc
 // ones whose Create loses the race (status 59, the file exists by now) must
 // open the file the winner made, not end on the fatal message. Enabled once
 // the open retries after that status.
-TEST(ConcurrentRuns, DISABLED_InstancesCreatingTheMissingFilesAtOnce) { runInstancesAtOnce(false); }
+TEST(ConcurrentRuns, InstancesCreatingTheMissingFilesAtOnce) { runInstancesAtOnce(false); }
 
 }  // namespace

@@ -61,10 +61,20 @@ void createDataFiles(e2e::Installation& installation) {
 }
 
 // The fatal message for a data file, with the status it ends in.
+// The message box wraps a long message over several lines: its text is
+// compared with the frame and every blank taken out.
 bool showsFatalMessage(const std::string& output, const std::string& file, std::string& status) {
-    const std::regex message("NO ES POT ACCEDIR AL FITXER [^\\n]*" + file + " \\((-?[0-9]+)\\)");
+    std::string text;
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        if (output.compare(i, 3, "\u2502") == 0) {
+            i += 2;
+        } else if (output[i] != ' ' && output[i] != '\n' && output[i] != '\r') {
+            text += output[i];
+        }
+    }
+    const std::regex message("NOESPOTACCEDIRALFITXER[^(]*" + file + "\\((-?[0-9]+)\\)");
     std::smatch found;
-    if (!std::regex_search(output, found, message)) return false;
+    if (!std::regex_search(text, found, message)) return false;
     status = found[1];
     return true;
 }
