@@ -81,7 +81,7 @@ double sqlPeer(const std::string& path, int properties, int owners, std::size_t&
     sqlite3_prepare_v2(db, "INSERT INTO properties VALUES(?,?,12)", -1, &prop, nullptr);
     sqlite3_prepare_v2(db, "INSERT INTO owners VALUES(?,?,?,?)", -1, &own, nullptr);
     sqlite3_prepare_v2(db, "INSERT INTO concepts VALUES(?,?,?,?,?,?)", -1, &con, nullptr);
-    for (int p = 1; p <= properties; ++p) {
+    for (int p = 0; p < properties; ++p) {
         sqlite3_bind_int(prop, 1, p);
         sqlite3_bind_int(prop, 2, kCycleStart);
         sqlite3_step(prop);
@@ -150,8 +150,8 @@ int main(int argc, char** argv) {
         else if (flag == "--owners") owners = std::atoi(argv[i + 1]);
         else if (flag == "--folder") folder = argv[i + 1];
     }
-    if (properties < 1 || properties > 9999 || owners < 1 || owners > 9999) {
-        std::fprintf(stderr, "properties and owners per property go from 1 to 9999\n");
+    if (properties < 1 || properties > 10000 || owners < 1 || owners > 9999) {
+        std::fprintf(stderr, "up to 10000 properties (numbered from 0) of up to 9999 owners\n");
         return 2;
     }
     std::filesystem::remove_all(folder);
@@ -162,9 +162,9 @@ int main(int argc, char** argv) {
     e2e::Installation inst(folder);
     const auto genStart = std::chrono::steady_clock::now();
     std::vector<e2e::Property> props;
-    for (int p = 1; p <= properties; ++p) props.push_back({p, kCycleStart, 12});
+    for (int p = 0; p < properties; ++p) props.push_back({p, kCycleStart, 12});
     inst.addProperties(props);
-    for (int p = 1; p <= properties; ++p) {
+    for (int p = 0; p < properties; ++p) {
         std::vector<e2e::Owner> batch;
         for (int o = 1; o <= owners; ++o) batch.push_back(ownerFor(p, o));
         inst.addOwners(batch);
@@ -173,6 +173,7 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - genStart).count());
 
     e2e::WorkFile work;  // 15/03/2026, everyone selected
+    work.firstProperty = "0";
     inst.writeWorkFile(work);
     const auto first = inst.run(program);
     const std::size_t billed = countLines(inst.operationsLog());
