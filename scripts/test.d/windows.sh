@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build: cross-builds both targets with mingw-w64, then runs the
 # tests of the 64-bit build as Windows programs under Wine: every test
-# program through ctest, and the tests of the real console in a
-# pseudo-terminal, where Wine gives the program a console.
+# program through ctest, and the tests of the real console, the message box
+# and the program's fatal path in a pseudo-terminal, where Wine gives the
+# program a console.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
@@ -54,6 +55,9 @@ if grep -qF "$text" "$work/after" || [ -e "$work/tmp/WinPush.tmp" ]; then
   exit 1
 fi
 echo "message box shown, taken away, screen restored"
+
+echo "== The fatal path of the program on the Wine console"
+bash tests/windows/fatal_path.sh "$build/app/cobram.exe" "$build/engine/nubodb.dll"
 
 echo "== Windows tests under Wine"
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
