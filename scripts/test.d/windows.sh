@@ -3,7 +3,8 @@
 # tests of the 64-bit build as Windows programs under Wine: every test
 # program through ctest, and the tests of the real console, the message box
 # and the program's fatal path in a pseudo-terminal, where Wine gives the
-# program a console.
+# program a console; and the same issue runs on Linux and under Wine, which
+# must leave the same data files and operations log.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
@@ -58,6 +59,14 @@ echo "message box shown, taken away, screen restored"
 
 echo "== The fatal path of the program on the Wine console"
 bash tests/windows/fatal_path.sh "$build/app/cobram.exe" "$build/engine/nubodb.dll"
+
+echo "== The same runs on Linux and under Wine"
+# The Linux program and nubodat of the optimised build (built by
+# scripts/test.sh before this script; brought up to date here).
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUBO_WERROR=ON >/dev/null
+cmake --build build/release -j "$jobs" --target cobram nubodat >/dev/null
+bash tests/windows/e2e_compare.sh build/release/app/cobram build/release/tools/nubodat \
+  "$build/app/cobram.exe" "$build/engine/nubodb.dll"
 
 echo "== Windows tests under Wine"
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
