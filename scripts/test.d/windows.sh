@@ -13,6 +13,17 @@ jobs=$(nproc 2>/dev/null || echo 2)
 bash scripts/windows-build.sh x86_64 i686
 
 build=$top/build/windows/x86_64
+
+echo "== The record manager DLL exports BTRCALL alone, by its plain name"
+for arch in x86_64 i686; do
+  exports=$("$arch-w64-mingw32-objdump" -p "$top/build/windows/$arch/engine/nubodb.dll" |
+            sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ {print $3}')
+  if [ "$exports" != BTRCALL ]; then
+    echo "nubodb.dll ($arch) exports: ${exports:-nothing}" >&2
+    exit 1
+  fi
+done
+echo "x86_64 and i686: BTRCALL"
 export WINEPREFIX=$top/build/windows/wine
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
