@@ -141,6 +141,15 @@ std::int16_t createDataFile(const std::string& programPath, const FileDescriptio
     if (!platform::tryLockFile(oldLock.file, true)) return status::fileLocked;
     removeCompanions(target);
     fs::rename(fsPath(temp), fsPath(target), ec);
+    if (ec) {
+        // Windows renames over a name only while no handle is open on either
+        // file: both locks go, and the rename is tried once more. An open of
+        // the old file meanwhile makes it fail, leaving the old file whole.
+        platform::closeFile(oldLock.file);
+        platform::closeFile(newLock.file);
+        ec.clear();
+        fs::rename(fsPath(temp), fsPath(target), ec);
+    }
     return ec ? status::createError : status::ok;
 }
 

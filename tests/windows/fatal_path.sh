@@ -7,8 +7,8 @@
 # Usage: fatal_path.sh PROGRAM.exe [ENGINE.dll]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-program=$1
-engine=${2:-}
+program=$(realpath "$1")
+engine=${2:+$(realpath "$2")}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
