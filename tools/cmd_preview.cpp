@@ -177,7 +177,7 @@ void commandPreview(const Args& args, std::ostream& out) {
         const bool part = o.selection == kOwnerTakesPart;
         std::snprintf(line, sizeof line, "%-8d  %-5d  %-6c  %04d    %-46s  %-12s  %-*s  %-*s  %s\n", o.property,
                       o.owner, o.method == '\0' ? ' ' : o.method, o.series,
-                      (part ? "yes" : "no: " + selectionText(o.selection)).c_str(), part ? due.c_str() : "-",
+                      (part ? "yes" : "no: " + selectionText(o.selection)).c_str(), part ? (due.empty() ? "none" : due.c_str()) : "-",
                       static_cast<int>(5 + unit.size()), part ? amount(o.total).c_str() : "-",
                       static_cast<int>(7 + unit.size()), part ? amount(o.flagged).c_str() : "-", outcome.c_str());
         text += line;
@@ -186,7 +186,7 @@ void commandPreview(const Args& args, std::ostream& out) {
             ", collections to insert " + std::to_string(toInsert) + "\n";
     for (const auto& [key, s] : byMethodState)
         text += "  method " + key.substr(0, 1) + ", state " + key.substr(2) + ": " + std::to_string(s.count) +
-                " collections, total " + amount(s.total) + unit + ", flagged " + amount(s.flagged) + unit + "\n";
+                (s.count == 1 ? " collection" : " collections") + ", total " + amount(s.total) + unit + ", flagged " + amount(s.flagged) + unit + "\n";
     text += "Nothing was written.\n";
     writeStandardOutput(out, text);
 }

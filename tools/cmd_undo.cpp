@@ -39,7 +39,10 @@ bool confirmed(std::ostream& out, std::size_t count) {
     out << "Remove these " << count << " collections? Type yes to remove them: ";
     out.flush();
     std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
+    if (!std::getline(std::cin, answer)) {
+        out << "\n";
+        return false;
+    }
     if (!answer.empty() && answer.back() == '\r') answer.pop_back();
     return answer == "yes" || answer == "y" || answer == "YES";
 }
