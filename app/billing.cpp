@@ -34,47 +34,59 @@ Concept readConcept(int k) {
     return c;
 }
 
-// The sum as a stored amount: rounded to the nearest integer, halves to the
-// even neighbour. False when it lies outside the 32-bit signed range.
-bool storedAmount(double sum, std::int32_t& amount) {
+}  // namespace
+
+std::int16_t storedAmount(double sum, std::int32_t& amount) {
     const double rounded = std::nearbyint(sum);
     if (!(rounded >= static_cast<double>(std::numeric_limits<std::int32_t>::min()) &&
           rounded <= static_cast<double>(std::numeric_limits<std::int32_t>::max())))
-        return false;
+        return 0;
     amount = static_cast<std::int32_t>(rounded);
-    return true;
+    return -1;
 }
 
-}  // namespace
-
-void billOwner() {
-    double totalAmount = 0;
-    double flaggedAmount = 0;
+std::int16_t conceptDue(int k) {
+    const Concept c = readConcept(k);
+    const int p = c.periodMonths;
+    if (p <= 0 || runParameters.conceptEnabled[k] == 0) return 0;
     const int month = issueMonth();
     const int cycleStart = coding::getI16(FinquesHRecord + finques::cycleStartMonth);
     const unsigned char moment = PropietHRecord[propiet::billingMoment];
+    const int r = (month - cycleStart + 12) % p;  // remainder takes the dividend's sign
+    const int offset = moment == 'M' ? p / 2 : moment == 'V' ? p - 1 : 0;
+    return r == offset ? -1 : 0;
+}
 
+void sumDueConcepts(double& totalAmount, double& flaggedAmount) {
+    totalAmount = 0;
+    flaggedAmount = 0;
     for (int k = 1; k <= 10; ++k) {
         runParameters.conceptAmount[k] = 0;
+        if (conceptDue(k) == 0) continue;
         const Concept c = readConcept(k);
-        const int p = c.periodMonths;
-        if (p <= 0 || runParameters.conceptEnabled[k] == 0) continue;
-        const int r = (month - cycleStart + 12) % p;  // remainder takes the dividend's sign
-        const int offset = moment == 'M' ? p / 2 : moment == 'V' ? p - 1 : 0;
-        if (r != offset) continue;
         if (c.hasCode) runParameters.conceptAmount[k] = c.amount;
         totalAmount += runParameters.conceptAmount[k];
         if (c.flag == 'N') flaggedAmount += runParameters.conceptAmount[k];
     }
+}
+
+void billOwner() {
+    double totalAmount = 0;
+    double flaggedAmount = 0;
+    sumDueConcepts(totalAmount, flaggedAmount);
     if (totalAmount == 0) return;
     writeCollection(totalAmount, flaggedAmount);
 }
 
-void writeCollection(double totalAmount, double flaggedAmount) {
+void setCollectionIdentity() {
     std::memcpy(CobramHRecord + cobram::ownerKey, PropietHRecord + propiet::ownerKey, 4);
     std::memcpy(CobramHRecord + cobram::issueDate, runParameters.issueDate.data(), 4);
     CobramHRecord[cobram::issueNumber] =
         runParameters.issueNumber.empty() ? ' ' : static_cast<unsigned char>(runParameters.issueNumber[0]);
+}
+
+void writeCollection(double totalAmount, double flaggedAmount) {
+    setCollectionIdentity();
 
     std::int16_t status = 0;
     const std::string identity(reinterpret_cast<const char*>(CobramHRecord), cobram::identitySize);
@@ -84,7 +96,7 @@ void writeCollection(double totalAmount, double flaggedAmount) {
     // The lookup may have left other bytes in the area: set the identity again.
     std::memcpy(CobramHRecord, identity.data(), cobram::identitySize);
     std::int32_t total = 0, flagged = 0;
-    if (!storedAmount(totalAmount, total) || !storedAmount(flaggedAmount, flagged)) {
+    if (storedAmount(totalAmount, total) == 0 || storedAmount(flaggedAmount, flagged) == 0) {
         appendOperationsLog(kCollectionsFile, 2, kStatusAmountOutOfRange);
         return;
     }

@@ -26,26 +26,41 @@ int methodIndex(unsigned char method) {
 
 }  // namespace
 
-std::int16_t ownerSelected() {
+std::int16_t ownerSelection() {
     if (PropietHRecord[propiet::seriesHigh] < 128) PropietHRecord[propiet::seriesHigh] = 128;
 
     const std::string ownerKey = recordBytes(PropietHRecord, propiet::ownerKey, 4);
-    if (ownerKey < runParameters.ownerFrom || ownerKey > runParameters.ownerTo) return 0;
-    if (coding::getI16(FinquesHRecord + finques::cycleMonths) <= 0) return 0;
+    if (ownerKey < runParameters.ownerFrom || ownerKey > runParameters.ownerTo) return kOwnerOutsideRange;
+    if (coding::getI16(FinquesHRecord + finques::cycleMonths) <= 0) return kOwnerNoCycle;
 
     const int i = methodIndex(PropietHRecord[propiet::paymentMethod]);
-    if (i == 0 || runParameters.methodEnabled[i] == 0) return 0;
+    if (i == 0 || runParameters.methodEnabled[i] == 0) return kOwnerMethodLeftOut;
     std::string seriesKey(3, ' ');
     seriesKey[0] = static_cast<char>(PropietHRecord[propiet::paymentMethod]);
     seriesKey[1] = static_cast<char>(PropietHRecord[propiet::seriesHigh]);
     seriesKey[2] = static_cast<char>(PropietHRecord[propiet::seriesLow]);
-    if (seriesKey < runParameters.seriesFrom[i] || seriesKey > runParameters.seriesTo[i]) return 0;
-    return -1;
+    if (seriesKey < runParameters.seriesFrom[i] || seriesKey > runParameters.seriesTo[i])
+        return kOwnerSeriesOutside;
+    return kOwnerTakesPart;
 }
+
+std::int16_t ownerSelected() { return ownerSelection() == kOwnerTakesPart ? -1 : 0; }
+
+namespace {
+
+void issueOwner() {
+    if (ownerSelected() != 0) billOwner();
+}
+
+}  // namespace
 
 void runIssue() {
     readRunParameters(sessionSettings.tmpDir + "pent.tmp");
+    if (issueDateUsable() == 0) return;
+    scanOwners(issueOwner);
+}
 
+void scanOwners(void (*visitOwner)()) {
     const std::string lastProperty = runParameters.ownerTo.substr(0, 2);
     std::int16_t propertyStatus = 0;
     seekByKey(kPropertiesFile, 0, runParameters.ownerFrom.substr(0, 2), 1, propertyStatus);
@@ -57,7 +72,7 @@ void runIssue() {
         seekByKey(kOwnersFile, 0, propertyNumber, 1, ownerStatus);
         while (ownerStatus == 0 &&
                recordBytes(PropietHRecord, propiet::ownerKey, 2) == propertyNumber) {
-            if (ownerSelected() != 0) billOwner();
+            visitOwner();
             stepRecords(kOwnersFile, 1, ownerStatus);
         }
         stepRecords(kPropertiesFile, 1, propertyStatus);

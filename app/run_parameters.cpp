@@ -78,3 +78,9 @@ std::int16_t issueMonth() {
     const std::string digits = unpackDigits(runParameters.issueDate.substr(2, 1));
     return roundToInt16(leadingNumber(digits));
 }
+
+std::int16_t issueDateUsable() {
+    if (runParameters.issueDate.size() != 4 || runParameters.issueDate == std::string(4, '\x80')) return 0;
+    const std::int16_t month = issueMonth();
+    return month >= 1 && month <= 12 ? -1 : 0;
+}

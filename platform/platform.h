@@ -88,6 +88,15 @@ void closeFile(File& file);
 // deleted.
 bool deleteFile(const std::string& path);
 
+// Puts the file `from` in the place of `to` in one step, replacing an
+// existing `to`; both in one folder. False on failure.
+bool replaceFile(const std::string& from, const std::string& to);
+
+// The reason the last failed file operation above gave, in words and lower
+// case ("permission denied", "no space left on device"); empty when there
+// is none to tell.
+std::string lastFileErrorText();
+
 // True when `path` names an existing file or directory.
 bool pathExists(const std::string& path);
 

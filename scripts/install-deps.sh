@@ -2,10 +2,21 @@
 # Installs the Debian packages the project needs (the lists in
 # scripts/packages/*.txt, one package a line, "#" starts a comment) when they
 # are missing. Needs root for apt-get; otherwise it lists what is missing.
+#
+#   bash scripts/install-deps.sh [LIST...]    e.g. "install-deps.sh build engine"
+#
+# Without a LIST every list is installed; a LIST is the name of one of them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
-wanted=$(cat "$here"/packages/*.txt | sed 's/#.*//' | tr -s ' \t' '\n' | sed '/^$/d' | sort -u)
+lists=()
+for name in "$@"; do
+  [ -f "$here/packages/$name.txt" ] || { echo "install-deps.sh: no package list \"$name\" in $here/packages" >&2; exit 2; }
+  lists+=("$here/packages/$name.txt")
+done
+[ ${#lists[@]} -gt 0 ] || lists=("$here"/packages/*.txt)
+
+wanted=$(cat "${lists[@]}" | sed 's/#.*//' | tr -s ' \t' '\n' | sed '/^$/d' | sort -u)
 missing=()
 for p in $wanted; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -128,32 +128,98 @@ void commandExport(const Args& args, std::ostream& out) {
     } else {
         for (const auto& r : rows) text += formatCsvLine(r);
     }
-    if (p.positional.size() == 2) {
+    if (p.positional.size() == 2 && p.positional[1] != kStandardStream) {
         writePlainFile(p.positional[1], text);
         out << p.positional[1] << ": " << rows.size() - 1 << " records exported\n";
     } else {
-        out << text;
+        writeStandardOutput(out, text);
     }
 }
 
-void commandImport(const Args& args, std::ostream& out) {
-    const ParsedArgs p = parseArgs(args, {"layout"}, {}, 2, 2);
-    const std::string& path = p.positional[0];
-    const std::string& source = p.positional[1];
+namespace {
+
+constexpr int kOpenExclusive = -4;
+
+// The records of the CSV file `source` in the layout of `path`.
+std::vector<std::string> csvRecords(const ParsedArgs& p, const std::string& path, const std::string& source,
+                                    RecordFile& file, Description& d, int mode, std::vector<long>* lineNumbers) {
     const Layout& layout = chooseLayout(p, path);
-    RecordFile file;
-    Description d;
-    openWithDescription(file, path, d);
+    openWithDescription(file, path, d, mode);
     checkLength(layout, d, path);
     const std::vector<CsvLine> lines = parseCsv(readPlainFile(source), source);
     if (lines.empty()) fail(source, 0, "no header line");
     const std::size_t columns = checkHeader(layout, lines[0], source);
     std::vector<std::string> records;
-    for (std::size_t i = 1; i < lines.size(); ++i)
+    for (std::size_t i = 1; i < lines.size(); ++i) {
         records.push_back(recordOf(layout, lines[i], columns, d.recordLength, source));
-    insertAllOrNothing(file, d, records, source,
-                       [&](std::size_t i) { return "line " + std::to_string(lines[i + 1].number); });
-    out << path << ": " << records.size() << " records imported\n";
+        if (lineNumbers != nullptr) lineNumbers->push_back(lines[i].number);
+    }
+    return records;
+}
+
+// The record of the file whose key 0 equals that of `record`, found by a
+// unique key 0; false when there is none.
+bool recordWithKeyOf(RecordFile& file, const Description& d, const std::string& record, std::string& found) {
+    std::string key = keyValueOf(d.keys[0], record);
+    const std::int16_t s = file.getEqual(0, key, found);
+    if (s == status::kOk) return true;
+    if (s == status::kKeyNotFound) return false;
+    throw Error(file.path() + ": reading by key 0 failed: " + statusText(s));
+}
+
+void requireUniqueKey0(const Description& d, const std::string& path, const char* what) {
+    if (d.keys[0].duplicates())
+        throw Error(path + ": key 0 allows duplicates, so a row does not name one record to " + what);
+}
+
+}  // namespace
+
+void commandImport(const Args& args, std::ostream& out) {
+    const ParsedArgs p = parseArgs(args, {"layout"}, {"replace"}, 2, 2);
+    const std::string& path = p.positional[0];
+    const std::string& source = p.positional[1];
+    const bool replace = p.has("replace");
+    RecordFile file;
+    Description d;
+    std::vector<long> numbers;
+    const std::vector<std::string> records =
+        csvRecords(p, path, source, file, d, replace ? kOpenExclusive : 0, &numbers);
+    if (!replace) {
+        insertAllOrNothing(file, d, records, source,
+                           [&](std::size_t i) { return "line " + std::to_string(numbers[i]); });
+        out << path << ": " << records.size() << " records imported\n";
+        return;
+    }
+    // Opened alone: the records replaced are put back if any insert is refused.
+    requireUniqueKey0(d, path, "replace");
+    std::vector<std::string> replaced;
+    for (const std::string& r : records) {
+        std::string old;
+        if (recordWithKeyOf(file, d, r, old)) replaced.push_back(old);
+    }
+    changeAllOrNothing(file, d, replaced, records, source);
+    out << path << ": " << records.size() << " records imported, " << replaced.size()
+        << " of them in the place of a record with the same key 0\n";
+}
+
+void commandDelete(const Args& args, std::ostream& out) {
+    const ParsedArgs p = parseArgs(args, {"layout"}, {}, 2, 2);
+    const std::string& path = p.positional[0];
+    const std::string& source = p.positional[1];
+    RecordFile file;
+    Description d;
+    std::vector<long> numbers;
+    const std::vector<std::string> rows = csvRecords(p, path, source, file, d, kOpenExclusive, &numbers);
+    requireUniqueKey0(d, path, "delete");
+    std::vector<std::string> removals;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::string found;
+        if (!recordWithKeyOf(file, d, rows[i], found))
+            fail(source, numbers[i], "no record has this row's key 0; nothing was deleted");
+        if (std::find(removals.begin(), removals.end(), found) == removals.end()) removals.push_back(found);
+    }
+    changeAllOrNothing(file, d, removals, {}, source);
+    out << path << ": " << removals.size() << " records deleted\n";
 }
 
 }  // namespace nubodat

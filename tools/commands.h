@@ -16,8 +16,9 @@ using Args = std::vector<std::string>;
 // 0 done, 1 failed (the message on `err`), 2 a usage error.
 int runCommand(const Args& args, std::ostream& out, std::ostream& err);
 
-// The help text.
+// The help text, and the version line.
 std::string usageText();
+std::string versionText();
 
 // dict SOURCE [--out DICT.xdf]: a readable source to a dictionary file, or
 // (without --out, or given an .xdf) the readable source of a dictionary.
@@ -30,19 +31,28 @@ void commandStat(const Args& args, std::ostream& out);
 // save FILE [OUT] / load FILE IN: the sequential layout.
 void commandSave(const Args& args, std::ostream& out);
 void commandLoad(const Args& args, std::ostream& out);
-// export FILE [OUT] [--layout L] [--table] / import FILE IN [--layout L].
+// export FILE [OUT] [--layout L] [--table] / import FILE IN [--layout L]
+// [--replace] / delete FILE IN [--layout L].
 void commandExport(const Args& args, std::ostream& out);
 void commandImport(const Args& args, std::ostream& out);
+void commandDelete(const Args& args, std::ostream& out);
+// workfile OUT --date D --issue N ...: the 25 lines of a work file.
+void commandWorkFile(const Args& args, std::ostream& out);
+// preview ROOT WORKFILE [--selected]: what an issue run would insert.
+void commandPreview(const Args& args, std::ostream& out);
+// undo COLLECTIONS --date D --issue N [--from P/O] [--to P/O] [--yes].
+void commandUndo(const Args& args, std::ostream& out);
 // check FILE: every key walked both ways, counts and keys confirmed.
 // Throws Error listing what disagrees.
 void commandCheck(const Args& args, std::ostream& out);
 
-// Splits `args` into positional arguments and "--name value" options (and
+// Splits `args` into positional arguments and "--name value" or
+// "--name=value" options (and
 // the flags named in `flags`, which take no value). Throws UsageError.
 struct ParsedArgs {
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, std::string>> options;
-    std::string option(const std::string& name) const;  // "" when absent
+    std::string option(const std::string& name) const;  // the last given; "" when absent
     bool has(const std::string& name) const;
 };
 ParsedArgs parseArgs(const Args& args, const std::vector<std::string>& valued,

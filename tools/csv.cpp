@@ -4,9 +4,30 @@
 
 namespace nubodat {
 
+namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// "," unless the first non-blank line holds ";" and no "," (a spreadsheet
+// writing for a locale whose decimal separator is the comma).
+char separatorOf(const std::string& text, std::size_t at) {
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        return line.find(',') == std::string::npos && line.find(';') != std::string::npos ? ';' : ',';
+    }
+    return ',';
+}
+
+}  // namespace
+
 std::vector<CsvLine> parseCsv(const std::string& text, const std::string& origin) {
     std::vector<CsvLine> lines;
-    std::size_t at = 0;
+    std::size_t at = text.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
+    const char separator = separatorOf(text, at);
     long number = 0;
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
@@ -37,15 +58,15 @@ std::vector<CsvLine> parseCsv(const std::string& text, const std::string& origin
                     }
                     field += line[i++];
                 }
-                if (i < line.size() && line[i] != ',')
+                if (i < line.size() && line[i] != separator)
                     fail(origin, number, "text follows the closing quote of field " +
                                              std::to_string(out.fields.size() + 1));
             } else {
-                while (i < line.size() && line[i] != ',') field += line[i++];
+                while (i < line.size() && line[i] != separator) field += line[i++];
             }
             out.fields.push_back(field);
             if (i >= line.size()) break;
-            ++i;  // the comma
+            ++i;  // the separator
         }
         lines.push_back(out);
     }

@@ -1,6 +1,7 @@
 // Comma-separated values: one record a line, fields separated by commas, a
 // field in double quotes when it holds a comma or a quote (a quote inside
 // doubled). Lines end in LF or CR LF.
+// Spreadsheet programs may write ";" instead: see parseCsv.
 #pragma once
 
 #include <string>
@@ -13,7 +14,9 @@ struct CsvLine {
     std::vector<std::string> fields;
 };
 
-// Every non-blank line of `text`. Throws Error naming `origin` and the line
+// Every non-blank line of `text`. A UTF-8 byte-order mark at the start is
+// skipped; when the first non-blank line holds ";" and no ",", ";" separates
+// the fields of every line instead of ",". Throws Error naming `origin` and the line
 // for a quote that is not closed on its line or text after a closing quote.
 std::vector<CsvLine> parseCsv(const std::string& text, const std::string& origin);
 

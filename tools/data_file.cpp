@@ -4,8 +4,9 @@
 
 namespace nubodat {
 
-void openWithDescription(RecordFile& file, const std::string& path, Description& description) {
-    std::int16_t s = file.open(path);
+void openWithDescription(RecordFile& file, const std::string& path, Description& description,
+                         int mode) {
+    std::int16_t s = file.open(path, mode);
     if (s != status::kOk) throw Error(path + ": cannot be opened: " + statusText(s));
     s = file.stat(description);
     if (s != status::kOk) throw Error(path + ": Stat failed: " + statusText(s));
@@ -61,6 +62,35 @@ bool deleteRecord(RecordFile& file, const Description& description, const std::s
         if (s == status::kOk && keyValueOf(key, found) != value) return false;
     }
     return false;
+}
+
+void changeAllOrNothing(RecordFile& file, const Description& description,
+                        const std::vector<std::string>& removals,
+                        const std::vector<std::string>& insertions, const std::string& origin) {
+    std::size_t removed = 0, inserted = 0;
+    std::string refusal;
+    for (; removed < removals.size(); ++removed)
+        if (!deleteRecord(file, description, removals[removed])) {
+            refusal = "record " + std::to_string(removed + 1) + " to remove could not be removed";
+            break;
+        }
+    if (refusal.empty())
+        for (; inserted < insertions.size(); ++inserted) {
+            const std::int16_t s = file.insert(insertions[inserted]);
+            if (s != status::kOk) {
+                refusal = "record " + std::to_string(inserted + 1) + " to insert was refused: " + statusText(s);
+                break;
+            }
+        }
+    if (refusal.empty()) return;
+    std::size_t lost = 0;
+    for (std::size_t j = inserted; j-- > 0;)
+        if (!deleteRecord(file, description, insertions[j])) ++lost;
+    for (std::size_t j = removed; j-- > 0;)
+        if (file.insert(removals[j]) != status::kOk) ++lost;
+    throw Error(origin + ": " + refusal + "; " +
+                (lost == 0 ? std::string("nothing was changed")
+                           : std::to_string(lost) + " records could not be put back as they were"));
 }
 
 }  // namespace nubodat

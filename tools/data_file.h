@@ -14,7 +14,18 @@ namespace nubodat {
 
 // Opens `path` and reads its description; throws Error on a failed Open or
 // Stat, or when the file has no key to read it by.
-void openWithDescription(RecordFile& file, const std::string& path, Description& description);
+void openWithDescription(RecordFile& file, const std::string& path, Description& description,
+                         int mode = 0);
+
+// Removes every record of `removals` (each found by key), then inserts every
+// record of `insertions`, all or nothing: when the record manager refuses
+// one, what was done is undone (inserted records removed, removed ones put
+// back) and Error names `origin`, the record and the status, and says
+// whether the file is as it was. Without transactions in the record
+// manager, a process killed in the middle leaves the part done.
+void changeAllOrNothing(RecordFile& file, const Description& description,
+                        const std::vector<std::string>& removals,
+                        const std::vector<std::string>& insertions, const std::string& origin);
 
 // Every record in the order of key `keyNumber`. Throws Error on any status
 // other than end of file, or a record whose length differs from the file's.

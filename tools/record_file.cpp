@@ -72,13 +72,13 @@ std::int16_t RecordFile::create(const std::string& path, const Description& desc
     return scratch.call(op::kCreate, data, length, key, -1);
 }
 
-std::int16_t RecordFile::open(const std::string& path) {
+std::int16_t RecordFile::open(const std::string& path, int mode) {
     close();
     std::string owner(1, '\0');
     std::uint32_t length = 0;
     std::string key = pathKey(path);
     std::memset(positionBlock_, 0, sizeof positionBlock_);
-    const std::int16_t s = call(op::kOpen, owner, length, key, 0);
+    const std::int16_t s = call(op::kOpen, owner, length, key, mode);
     open_ = s == status::kOk;
     path_ = path;
     return s;

@@ -42,7 +42,9 @@ public:
     // existing file (status 59 then).
     static std::int16_t create(const std::string& path, const Description& description);
 
-    std::int16_t open(const std::string& path);
+    // Opens `path` in the record manager's open mode `mode` (0 normal, -4
+    // exclusive: no other open meanwhile).
+    std::int16_t open(const std::string& path, int mode = 0);
     void close();
     bool isOpen() const { return open_; }
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -114,7 +116,9 @@ bool openFile(const std::string& path, FileMode mode, File& file) {
     if (h < 0) return false;
     struct stat st {};
     if (::fstat(h, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int reason = S_ISDIR(st.st_mode) ? EISDIR : errno;
         ::close(h);
+        errno = reason;
         return false;
     }
     if (mode == FileMode::AppendExclusive && ::flock(h, LOCK_EX | LOCK_NB) != 0) {
@@ -178,6 +182,19 @@ void closeFile(File& file) {
 bool deleteFile(const std::string& path) {
     if (path.empty()) return false;
     return ::unlink(nativePath(path).c_str()) == 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return false;
+    return ::rename(nativePath(from).c_str(), nativePath(to).c_str()) == 0;
+}
+
+std::string lastFileErrorText() {
+    const int reason = errno;
+    if (reason == 0) return "";
+    std::string text = std::strerror(reason);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
 }
 
 bool pathExists(const std::string& path) { return !path.empty() && exists(nativePath(path)); }

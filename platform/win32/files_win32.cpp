@@ -120,6 +120,30 @@ bool deleteFile(const std::string& path) {
     return ::DeleteFileW(win32::toWide(path).c_str()) != 0;
 }
 
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return false;
+    return ::MoveFileExW(win32::toWide(from).c_str(), win32::toWide(to).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::string lastFileErrorText() {
+    const DWORD reason = ::GetLastError();
+    switch (reason) {
+        case ERROR_SUCCESS: return "";
+        case ERROR_FILE_NOT_FOUND: return "no such file";
+        case ERROR_PATH_NOT_FOUND: return "no such folder";
+        case ERROR_ACCESS_DENIED: return "permission denied";
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return "in use by another program";
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return "no space left on device";
+        case ERROR_WRITE_PROTECT: return "write-protected";
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NO_DATA: return "the pipe was closed";
+        default: return "system error " + std::to_string(reason);
+    }
+}
+
 bool pathExists(const std::string& path) {
     if (path.empty()) return false;
     return ::GetFileAttributesW(win32::toWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;

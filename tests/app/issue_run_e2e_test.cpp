@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 
@@ -178,19 +181,28 @@ std::vector<Case> cases() {
         c.loggedStatuses = {0, 1008, 0, 1008, 1008};
         cs.push_back(c);
     }
-    {
-        // A date that cannot be read packs to the zero date: month 0.
-        Case c{"UnreadableIssueDate", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
-        c.work.issueDate = "15/3";
+    // An issue date that packs to the zero date, or whose month is not 1 to
+    // 12, bills nobody: no collection without a date, no "month 0" or 15.
+    for (const auto& [name, date] : std::vector<std::pair<const char*, std::string>>{
+             {"UnreadableIssueDate", "15/3"},
+             {"IssueDateAfterAByteOrderMark", "\xEF\xBB\xBF" "15/03/2026"},
+             {"IssueDateAfterATab", "\t15/03/2026"},
+             {"IssueDateInWords", "15 June 2026"},
+             {"IssueDateMonthFirst", "03/15/2026"},
+             {"IssueDateMonthZero", "15/00/2026"}}) {
+        Case c{name, {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.work.issueDate = date;
         c.owners = {owner(1, 1, 'A', {{1, monthly(10)}}),               // due every month
-                    owner(1, 2, 'A', {{1, {' ', 12, 10, 0}}}, ' '),     // (0-1+12)%12 = 11: no
-                    owner(1, 3, 'A', {{1, {' ', 12, 10, 0}}}, 'V')};    // offset 11: due
-        Collection a = pending(1, 1, 10);
-        a.issueDate = kZeroDate;
-        Collection v = pending(1, 3, 10);
-        v.issueDate = kZeroDate;
-        c.expected = {a, v};
-        c.loggedStatuses = {0, 0};
+                    owner(1, 2, 'B', {{1, {' ', 12, 10, 0}}}, 'V')};    // due in month 0 if it were one
+        cs.push_back(c);
+    }
+    {
+        // The packed date stays as read: 31/02 is February, and bills its month.
+        Case c{"CalendarDayNotChecked", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
+        c.work.issueDate = "31/02/2026";
+        c.owners = {owner(1, 1, 'A', {{1, monthly(10)}})};
+        c.expected = {pending(1, 1, 10, 0, 20260231)};
+        c.loggedStatuses = {0};
         cs.push_back(c);
     }
     {
@@ -296,6 +308,34 @@ TEST(IssueRun, MissingOrEmptyWorkFileWritesNothing) {
     EXPECT_TRUE(inst.collections().empty());
     EXPECT_EQ(inst.operationsLog(), "");
 }
+
+#ifndef _WIN32
+// "--help" and "--version" print what the program is and do nothing else,
+// even with a session and a work file that would bill; any other argument
+// is ignored as before.
+TEST(IssueRun, HelpAndVersionDoNothingElse) {
+    for (const char* argument : {"--help", "--version", "--verbose"}) {
+        Installation inst;
+        inst.addProperties({{1, 1, 12}});
+        inst.addOwners({owner(1, 1, 'A', {{1, monthly(10)}})});
+        inst.writeWorkFile(WorkFile{});
+        const std::string out = inst.folder() + "help.out";
+        const std::string command = "JOBROOT='" + inst.root() + "' JOBTMP='" + inst.work() + "' '" +
+                                    COBRAM_PROGRAM + "' " + argument + " </dev/null >'" + out + "' 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << argument;
+        std::ifstream in(out);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (std::string(argument) == "--verbose") {
+            EXPECT_EQ(inst.collections().size(), 1u);
+            continue;
+        }
+        EXPECT_EQ(text.rfind("cobram ", 0), 0u) << text;
+        EXPECT_EQ(text.find("JOBROOT") != std::string::npos, std::string(argument) == "--help") << text;
+        EXPECT_TRUE(inst.collections().empty()) << argument;
+        EXPECT_EQ(inst.operationsLog(), "");
+    }
+}
+#endif
 
 TEST(IssueRun, MissingDataFilesAreCreatedFromTheirDictionaries) {
     Installation inst;  // no data file at all
