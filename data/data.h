@@ -46,15 +46,27 @@ struct OpenFileTable {
 };
 extern OpenFileTable openFileTable;
 
+// The record manager's calling convention: __stdcall on 32-bit Windows, the
+// convention of its installed DLL; the platform's own elsewhere.
+#ifndef NUBO_BTRCALL_CONV
+#if defined(_WIN32) && !defined(_WIN64)
+#define NUBO_BTRCALL_CONV __stdcall
+#else
+#define NUBO_BTRCALL_CONV
+#endif
+#endif
+
 // The record manager's entry. The data layer calls it through this pointer,
 // set at start-up (tests put a scripted stand-in behind it). Every call
-// hands a 1536-byte data buffer and a 256-byte key buffer. Until an entry is
-// set (or after nullptr is set), every call answers status 20, the record
-// manager's "not active".
-using RecordManagerEntry = std::int16_t (*)(std::uint16_t operation, void* positionBlock,
-                                            void* dataBuffer, std::uint32_t* dataLength,
-                                            void* keyBuffer, std::uint8_t keyLength,
-                                            std::int8_t keyNumber);
+// hands a 1536-byte data buffer and a 256-byte key buffer. The entry returns
+// an int; the data layer keeps its low 16 bits as the status, which is all a
+// record manager that returns a 16-bit status sets. Until an entry is set (or
+// after nullptr is set), every call answers status 20, the record manager's
+// "not active".
+using RecordManagerEntry = int(NUBO_BTRCALL_CONV*)(std::uint16_t operation, void* positionBlock,
+                                                   void* dataBuffer, std::uint32_t* dataLength,
+                                                   void* keyBuffer, std::uint8_t keyLength,
+                                                   std::int8_t keyNumber);
 void setRecordManager(RecordManagerEntry entry);
 RecordManagerEntry recordManager();
 

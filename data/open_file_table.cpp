@@ -8,8 +8,8 @@ OpenFileTable openFileTable;
 
 namespace {
 
-std::int16_t notActive(std::uint16_t, void*, void*, std::uint32_t*, void*, std::uint8_t,
-                       std::int8_t) {
+int NUBO_BTRCALL_CONV notActive(std::uint16_t, void*, void*, std::uint32_t*, void*,
+                                std::uint8_t, std::int8_t) {
     return kStatusNotActive;
 }
 
@@ -48,8 +48,10 @@ std::int16_t callRecordManager(std::uint16_t operation, unsigned char* positionB
                                unsigned char* dataBuffer, std::uint32_t& dataLength,
                                unsigned char* keyBuffer, std::uint8_t keyLength,
                                std::int8_t keyNumber) {
-    return recordManager()(operation, positionBlock, dataBuffer, &dataLength, keyBuffer, keyLength,
-                           keyNumber);
+    // The status is the low 16 bits of the answer.
+    return static_cast<std::int16_t>(recordManager()(operation, positionBlock, dataBuffer,
+                                                     &dataLength, keyBuffer, keyLength,
+                                                     keyNumber));
 }
 
 void setPauseFunction(PauseFunction pause) { g_pause = pause; }

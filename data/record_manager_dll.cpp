@@ -1,6 +1,6 @@
 // Loading the installed record manager's entry. The DLL's entry has the
-// record manager's own calling convention (__stdcall on 32-bit Windows), so
-// the data layer calls it through a plain function that forwards the call.
+// record manager's own calling convention (__stdcall on 32-bit Windows),
+// which the data layer's entry type carries, so it is called directly.
 #include "data/record_manager_dll.h"
 
 #include "data/data.h"
@@ -10,39 +10,31 @@
 
 namespace {
 
+// The names the entry is looked up by, in order. A DLL exports BTRCALL by
+// its plain name; on 32-bit Windows a DLL linked without an export list
+// exports it by its __stdcall decoration instead (28 bytes of arguments):
+// "BTRCALL@28" from GNU tools, "_BTRCALL@28" from Microsoft's.
 #if defined(_WIN32) && !defined(_WIN64)
-#define NUBO_RECORD_MANAGER_CONV __stdcall
+constexpr const char* kEntryNames[] = {"BTRCALL", "BTRCALL@28", "_BTRCALL@28"};
 #else
-#define NUBO_RECORD_MANAGER_CONV
+constexpr const char* kEntryNames[] = {"BTRCALL"};
 #endif
-
-using DllEntry = std::int16_t(NUBO_RECORD_MANAGER_CONV*)(std::uint16_t operation,
-                                                         void* positionBlock, void* dataBuffer,
-                                                         std::uint32_t* dataLength,
-                                                         void* keyBuffer, std::uint8_t keyLength,
-                                                         std::int8_t keyNumber);
-
-DllEntry loadedEntry = nullptr;
-
-std::int16_t callLoadedEntry(std::uint16_t operation, void* positionBlock, void* dataBuffer,
-                             std::uint32_t* dataLength, void* keyBuffer, std::uint8_t keyLength,
-                             std::int8_t keyNumber) {
-    return loadedEntry(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
-                       keyNumber);
-}
 
 }  // namespace
 
 void loadRecordManagerDll(std::string& dllName, std::int16_t& status) {
     dllName = platform::getEnvironmentVariable(kRecordManagerDllVariable);
     if (dllName.empty()) dllName = kRecordManagerDll;
-    const platform::LibraryEntry entry = platform::loadLibraryEntry(dllName, "BTRCALL");
+    platform::LibraryEntry entry = nullptr;
+    for (const char* entryName : kEntryNames) {
+        entry = platform::loadLibraryEntry(dllName, entryName);
+        if (entry != nullptr) break;
+    }
     if (entry == nullptr) {
         status = kStatusRecordManagerInactive;
         return;
     }
-    loadedEntry = reinterpret_cast<DllEntry>(entry);
-    setRecordManager(&callLoadedEntry);
+    setRecordManager(reinterpret_cast<RecordManagerEntry>(entry));
     status = 0;
 }
 

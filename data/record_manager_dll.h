@@ -19,7 +19,9 @@ constexpr std::int16_t kStatusRecordManagerInactive = 20;
 // "WBTRV32.DLL") and makes its entry BTRCALL the data layer's record manager.
 // `dllName` is set to the name tried. Status 0, or 20 when the DLL or its
 // entry cannot be found; the record manager in force is then left as it was.
-// On 32-bit Windows the entry is called with the __stdcall convention.
+// On 32-bit Windows the entry is called with the __stdcall convention, and
+// is also found by that convention's decorated names ("BTRCALL@28",
+// "_BTRCALL@28") when the DLL does not export the plain name.
 void loadRecordManagerDll(std::string& dllName, std::int16_t& status);
 
 // The start of the program on Windows: loads the record manager's DLL as

@@ -181,7 +181,7 @@ std::int16_t dispatch(Call& c) {
 }  // namespace
 }  // namespace engine
 
-extern "C" NUBO_BTRCALL_EXPORT int16_t NUBO_BTRCALL_CONV
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
 BTRCALL(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
         void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
     // The key length is not needed: a key's length comes from the file, a

@@ -13,7 +13,11 @@
  *   keyNumber      key (index) number, or the mode for Open and Create
  *
  * Returns the status: 0 on success, else the record manager's classic status
- * codes. */
+ * codes. It is returned as a whole int, so that a caller that reads the full
+ * return register (BTRCALL declared returning int) gets the status and a
+ * caller that reads its low 16 bits gets it too. On 32-bit Windows the entry
+ * is __stdcall: it removes its 28 bytes of arguments, and reads only the low
+ * bits of the 8- and 16-bit arguments. */
 #ifndef NUBO_ENGINE_BTRCALL_H
 #define NUBO_ENGINE_BTRCALL_H
 
@@ -37,10 +41,10 @@
 extern "C" {
 #endif
 
-NUBO_BTRCALL_EXPORT int16_t NUBO_BTRCALL_CONV BTRCALL(uint16_t operation, void* positionBlock,
-                                                      void* dataBuffer, uint32_t* dataLength,
-                                                      void* keyBuffer, uint8_t keyLength,
-                                                      int8_t keyNumber);
+NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALL(uint16_t operation, void* positionBlock,
+                                                  void* dataBuffer, uint32_t* dataLength,
+                                                  void* keyBuffer, uint8_t keyLength,
+                                                  int8_t keyNumber);
 
 #ifdef __cplusplus
 }

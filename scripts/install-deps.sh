@@ -31,5 +31,16 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# Packages of another architecture (wine32:i386, which runs 32-bit Windows
+# programs) need that architecture added before the package lists are read.
+for p in "${missing[@]}"; do
+  case "$p" in
+    *:*) arch=${p##*:}
+         if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+            ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+           dpkg --add-architecture "$arch"
+         fi ;;
+  esac
+done
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null

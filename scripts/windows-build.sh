@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the program for Windows with mingw-w64: x86_64 (with the tests,
-# which run under Wine) and i686 (the build real installations use with their
-# 32-bit record manager DLL).
+# Cross-builds the program for Windows with mingw-w64, each target with its
+# tests (which run under Wine): i686 (the build real installations use with
+# their 32-bit record manager DLL) and x86_64.
 #
 # The libraries the Windows build needs are built here for each target and
 # cached under build/windows (nothing of them is committed):
@@ -107,7 +107,7 @@ PC
     touch "$stamp"
   fi
 
-  if [ "$arch" = x86_64 ] && [ ! -f "$deps/gtest.stamp" ]; then
+  if [ ! -f "$deps/gtest.stamp" ]; then
     echo "== GoogleTest for $arch"
     cmake -S /usr/src/googletest -B "$out/gtest-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$deps" \
@@ -120,12 +120,8 @@ PC
 
   echo "== Windows build ($arch)"
   args=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DNUBO_WINDOWS_DEPS="$deps" -DCMAKE_PREFIX_PATH="$deps"
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUBO_WERROR=ON -DNUBO_BUILD_BENCH=OFF)
-  if [ "$arch" = x86_64 ]; then
-    args+=(-DNUBO_BUILD_TESTS=ON -DNUBO_WINDOWS_EMULATOR="$top/scripts/wine-run.sh")
-  else
-    args+=(-DNUBO_BUILD_TESTS=OFF)
-  fi
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUBO_WERROR=ON -DNUBO_BUILD_BENCH=OFF
+        -DNUBO_BUILD_TESTS=ON -DNUBO_WINDOWS_EMULATOR="$top/scripts/wine-run.sh")
   PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR= \
     cmake -S . -B "$out/$arch" -G Ninja "${args[@]}" >/dev/null
   PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig cmake --build "$out/$arch" -j "$jobs"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs a 64-bit Windows program under Wine, headless, in the project's own
-# Wine prefix (build/windows/wine unless WINEPREFIX is set). Used as the test
-# emulator of the Windows build.
+# Runs a Windows program, 64-bit or 32-bit, under Wine, headless, in the
+# project's own Wine prefix (build/windows/wine unless WINEPREFIX is set).
+# Used as the test emulator of both Windows builds. Wine's 64-bit loader
+# hands a 32-bit program to the 32-bit side (Debian's wine32), in the same
+# prefix.
 #
 # Wine takes the Windows code pages from the locale: the Catalan one gives the
 # console code page 850 of the suite's installations, and its UTF-8 form lets

@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
-# The Windows build: cross-builds both targets with mingw-w64, then runs the
-# tests of the 64-bit build as Windows programs under Wine: every test
-# program through ctest, and the tests of the real console, the message box
-# and the program's fatal path in a pseudo-terminal, where Wine gives the
-# program a console; and the same issue runs on Linux and under Wine, which
-# must leave the same data files and operations log.
+# The Windows build: cross-builds both targets with mingw-w64 with their
+# tests, then runs them as Windows programs under Wine, the 32-bit build (the
+# one installations use) and the 64-bit one alike: every test program
+# through ctest, and the tests of the real console, the message box and the
+# program's fatal path in a pseudo-terminal, where Wine gives the program a
+# console; and the same issue runs on Linux and under Wine, which must leave
+# the same data files and operations log.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
 jobs=$(nproc 2>/dev/null || echo 2)
+widths=(i686 x86_64)
 
-bash scripts/windows-build.sh x86_64 i686
-
-build=$top/build/windows/x86_64
+bash scripts/windows-build.sh "${widths[@]}"
 
 echo "== The record manager DLL exports BTRCALL alone, by its plain name"
-for arch in x86_64 i686; do
+for arch in "${widths[@]}"; do
   exports=$("$arch-w64-mingw32-objdump" -p "$top/build/windows/$arch/engine/nubodb.dll" |
             sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ {print $3}')
   if [ "$exports" != BTRCALL ]; then
@@ -23,12 +23,22 @@ for arch in x86_64 i686; do
     exit 1
   fi
 done
-echo "x86_64 and i686: BTRCALL"
+echo "${widths[*]}: BTRCALL"
+
+# The Linux program and nubodat of the optimised build, for the comparison
+# of the runs (built by scripts/test.sh before this script; brought up to
+# date here).
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUBO_WERROR=ON >/dev/null
+cmake --build build/release -j "$jobs" --target cobram nubodat >/dev/null
+
+# One Wine prefix for both widths: Debian's wine64 with wine32 makes a
+# prefix that runs 64-bit and 32-bit programs.
 export WINEPREFIX=$top/build/windows/wine
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
+work=$(mktemp -d)
 # Wine's background processes end with the server, once the tests are done.
-trap '"$wineserver" -k 2>/dev/null || true' EXIT
+trap 'rm -rf "$work"; "$wineserver" -k 2>/dev/null || true' EXIT
 
 run_in_console() {
   # A console of 25 rows by 80 columns in a pseudo-terminal; the exit code
@@ -38,46 +48,49 @@ run_in_console() {
   script -qec "stty rows 25 cols 80; $command" /dev/null </dev/null
 }
 
-echo "== Windows tests of the real console (pseudo-terminal)"
-log=$build/console-tests.log
-if ! run_in_console env NUBO_TEST_REAL_CONSOLE=1 "$top/scripts/wine-run.sh" \
-    "$build/tests/platform/platform_tests.exe" --gtest_filter='SystemConsole.*' --gtest_color=no \
-    >"$log" 2>&1; then
-  tr -d '\r' <"$log" | sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' | grep -E '^\[|Failure|Expected|Actual|Which' >&2 || true
-  echo "The console tests failed under Wine (full output: $log)." >&2
-  exit 1
-fi
-echo "console tests passed"
+timings=()
+for arch in "${widths[@]}"; do
+  build=$top/build/windows/$arch
+  started=$SECONDS
 
-echo "== The message box on the Wine console"
-work=$(mktemp -d)
-trap 'rm -rf "$work"; "$wineserver" -k 2>/dev/null || true' EXIT
-mkdir -p "$work/tmp"
-text="NO ES POT ACCEDIR AL FITXER DADES\\THRebut (20)"
-if ! JOBTMP="Z:$(printf '%s' "$work/tmp" | tr '/' '\\')" RUN_IN_CONSOLE_AFTER="$work/after" \
-    bash tests/windows/run_in_console.sh "│ $text │" "$build/tests/console/message_driver.exe" \
-    >"$work/shown" 2>&1; then
-  cat "$work/shown" >&2
-  echo "The message box did not show, or a key did not end it." >&2
-  exit 1
-fi
-if grep -qF "$text" "$work/after" || [ -e "$work/tmp/WinPush.tmp" ]; then
-  cat "$work/after" >&2
-  echo "The screen under the message box was not restored, or its window stayed on the stack." >&2
-  exit 1
-fi
-echo "message box shown, taken away, screen restored"
+  echo "== $arch: Windows tests of the real console (pseudo-terminal)"
+  log=$build/console-tests.log
+  if ! run_in_console env NUBO_TEST_REAL_CONSOLE=1 "$top/scripts/wine-run.sh" \
+      "$build/tests/platform/platform_tests.exe" --gtest_filter='SystemConsole.*' --gtest_color=no \
+      >"$log" 2>&1; then
+    tr -d '\r' <"$log" | sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' | grep -E '^\[|Failure|Expected|Actual|Which' >&2 || true
+    echo "The console tests failed under Wine ($arch; full output: $log)." >&2
+    exit 1
+  fi
+  echo "console tests passed"
 
-echo "== The fatal path of the program on the Wine console"
-bash tests/windows/fatal_path.sh "$build/app/cobram.exe" "$build/engine/nubodb.dll"
+  echo "== $arch: the message box on the Wine console"
+  rm -rf "$work/tmp" && mkdir -p "$work/tmp"
+  text="NO ES POT ACCEDIR AL FITXER DADES\\THRebut (20)"
+  if ! JOBTMP="Z:$(printf '%s' "$work/tmp" | tr '/' '\\')" RUN_IN_CONSOLE_AFTER="$work/after" \
+      bash tests/windows/run_in_console.sh "│ $text │" "$build/tests/console/message_driver.exe" \
+      >"$work/shown" 2>&1; then
+    cat "$work/shown" >&2
+    echo "The message box did not show, or a key did not end it ($arch)." >&2
+    exit 1
+  fi
+  if grep -qF "$text" "$work/after" || [ -e "$work/tmp/WinPush.tmp" ]; then
+    cat "$work/after" >&2
+    echo "The screen under the message box was not restored, or its window stayed on the stack ($arch)." >&2
+    exit 1
+  fi
+  echo "message box shown, taken away, screen restored"
 
-echo "== The same runs on Linux and under Wine"
-# The Linux program and nubodat of the optimised build (built by
-# scripts/test.sh before this script; brought up to date here).
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUBO_WERROR=ON >/dev/null
-cmake --build build/release -j "$jobs" --target cobram nubodat >/dev/null
-bash tests/windows/e2e_compare.sh build/release/app/cobram build/release/tools/nubodat \
-  "$build/app/cobram.exe" "$build/engine/nubodb.dll"
+  echo "== $arch: the fatal path of the program on the Wine console"
+  bash tests/windows/fatal_path.sh "$build/app/cobram.exe" "$build/engine/nubodb.dll"
 
-echo "== Windows tests under Wine"
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+  echo "== $arch: the same runs on Linux and under Wine"
+  bash tests/windows/e2e_compare.sh build/release/app/cobram build/release/tools/nubodat \
+    "$build/app/cobram.exe" "$build/engine/nubodb.dll"
+
+  echo "== $arch: Windows tests under Wine"
+  ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+
+  timings+=("$arch $((SECONDS - started)) s")
+done
+echo "Windows tests under Wine: ${timings[*]}"

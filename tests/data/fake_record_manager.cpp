@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#ifdef _WIN32
+#if defined(FAKE_EXPORTS_FROM_DEF)
+#define FAKE_EXPORT  // the module's .def file names the export
+#elif defined(_WIN32)
 #define FAKE_EXPORT __declspec(dllexport)
 #else
 #define FAKE_EXPORT __attribute__((visibility("default")))
@@ -17,14 +19,14 @@
 
 // Copies the key buffer into the data buffer, returns the key length as the
 // data length and a status made of the operation and the key number.
-extern "C" FAKE_EXPORT std::int16_t FAKE_CONV BTRCALL(std::uint16_t operation, void* positionBlock,
-                                                     void* dataBuffer, std::uint32_t* dataLength,
-                                                     void* keyBuffer, std::uint8_t keyLength,
-                                                     std::int8_t keyNumber) {
+extern "C" FAKE_EXPORT int FAKE_CONV BTRCALL(std::uint16_t operation, void* positionBlock,
+                                            void* dataBuffer, std::uint32_t* dataLength,
+                                            void* keyBuffer, std::uint8_t keyLength,
+                                            std::int8_t keyNumber) {
     if (positionBlock == nullptr || dataBuffer == nullptr || dataLength == nullptr ||
         keyBuffer == nullptr || keyLength > *dataLength)
         return 99;
     std::memcpy(dataBuffer, keyBuffer, keyLength);
     *dataLength = keyLength;
-    return static_cast<std::int16_t>(operation * 1000 + keyNumber);
+    return operation * 1000 + keyNumber;
 }

@@ -12,8 +12,8 @@ namespace {
 using testing_support::setEnvironment;
 using testing_support::unsetEnvironment;
 
-std::int16_t untouchedEntry(std::uint16_t, void*, void*, std::uint32_t*, void*, std::uint8_t,
-                            std::int8_t) {
+int NUBO_BTRCALL_CONV untouchedEntry(std::uint16_t, void*, void*, std::uint32_t*, void*,
+                                     std::uint8_t, std::int8_t) {
     return -7;
 }
 
@@ -26,25 +26,43 @@ protected:
     }
 };
 
-TEST_F(RecordManagerDll, NamedDllBecomesTheRecordManager) {
-    setEnvironment(kRecordManagerDllVariable, NUBO_FAKE_RECORD_MANAGER);
-    std::string name;
-    std::int16_t status = -1;
-    loadRecordManagerDll(name, status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(name, NUBO_FAKE_RECORD_MANAGER);
-    ASSERT_NE(recordManager(), &untouchedEntry);
+// Stand-ins for a record manager's DLL, each exporting the entry by one of
+// the names a DLL may give it. On 32-bit Windows the first one exports it by
+// its __stdcall decoration as GNU tools leave it ("BTRCALL@28"), as a DLL of
+// the suite linked without an export list does.
+const char* const kStandIns[] = {
+    NUBO_FAKE_RECORD_MANAGER,
+#ifdef NUBO_FAKE_RECORD_MANAGER_PLAIN
+    NUBO_FAKE_RECORD_MANAGER_PLAIN,
+#endif
+#ifdef NUBO_FAKE_RECORD_MANAGER_MSVC
+    NUBO_FAKE_RECORD_MANAGER_MSVC,
+#endif
+};
 
-    // Every argument reaches the entry, and the data length comes back.
-    unsigned char positionBlock[kPositionBlockSize] = {};
-    char data[kDataBufferSize] = {};
-    char key[kKeyBufferSize] = "DADES\\CobramH.dat";
-    std::uint32_t length = kDataBufferSize;
-    const std::int16_t result =
-        recordManager()(15, positionBlock, data, &length, key, 17, static_cast<std::int8_t>(-1));
-    EXPECT_EQ(result, 15 * 1000 - 1);
-    EXPECT_EQ(length, 17u);
-    EXPECT_EQ(std::string(data, 17), "DADES\\CobramH.dat");
+TEST_F(RecordManagerDll, NamedDllBecomesTheRecordManager) {
+    for (const char* standIn : kStandIns) {
+        SCOPED_TRACE(standIn);
+        setRecordManager(&untouchedEntry);
+        setEnvironment(kRecordManagerDllVariable, standIn);
+        std::string name;
+        std::int16_t status = -1;
+        loadRecordManagerDll(name, status);
+        ASSERT_EQ(status, 0);
+        EXPECT_EQ(name, standIn);
+        ASSERT_NE(recordManager(), &untouchedEntry);
+
+        // Every argument reaches the entry, and the data length comes back.
+        unsigned char positionBlock[kPositionBlockSize] = {};
+        char data[kDataBufferSize] = {};
+        char key[kKeyBufferSize] = "DADES\\CobramH.dat";
+        std::uint32_t length = kDataBufferSize;
+        const int result = recordManager()(15, positionBlock, data, &length, key, 17,
+                                           static_cast<std::int8_t>(-1));
+        EXPECT_EQ(result, 15 * 1000 - 1);
+        EXPECT_EQ(length, 17u);
+        EXPECT_EQ(std::string(data, 17), "DADES\\CobramH.dat");
+    }
 }
 
 TEST_F(RecordManagerDll, MissingDllIsReportedByNameAndKeepsTheRecordManager) {

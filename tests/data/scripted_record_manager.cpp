@@ -15,9 +15,13 @@ std::vector<Call> g_calls;
 std::deque<Answer> g_script;
 std::string g_tracePath;
 
-std::int16_t standIn(std::uint16_t operation, void* positionBlock, void* dataBuffer,
-                     std::uint32_t* dataLength, void* keyBuffer, std::uint8_t keyLength,
-                     std::int8_t keyNumber) {
+// Answers as a record manager whose status is 16 bits wide: the upper half
+// of its int answer is not part of the status, and the layer must ignore it.
+constexpr int kUpperHalfNoise = 0x5A5A0000;
+
+int NUBO_BTRCALL_CONV standIn(std::uint16_t operation, void* positionBlock, void* dataBuffer,
+                              std::uint32_t* dataLength, void* keyBuffer, std::uint8_t keyLength,
+                              std::int8_t keyNumber) {
     auto* data = static_cast<unsigned char*>(dataBuffer);
     auto* key = static_cast<unsigned char*>(keyBuffer);
     Call call;
@@ -37,7 +41,7 @@ std::int16_t standIn(std::uint16_t operation, void* positionBlock, void* dataBuf
     }
     if (g_script.empty()) {
         ADD_FAILURE() << "unscripted record-manager call, operation " << operation;
-        return 99;
+        return kUpperHalfNoise | 99;
     }
     const Answer a = g_script.front();
     g_script.pop_front();
@@ -46,7 +50,7 @@ std::int16_t standIn(std::uint16_t operation, void* positionBlock, void* dataBuf
     std::memcpy(data, a.data.data(), std::min<std::size_t>(a.data.size(), kDataBufferSize));
     std::memcpy(key, a.key.data(), std::min<std::size_t>(a.key.size(), kKeyBufferSize));
     if (a.setsDataLength) *dataLength = a.dataLength;
-    return a.status;
+    return kUpperHalfNoise | static_cast<std::uint16_t>(a.status);
 }
 
 }  // namespace
