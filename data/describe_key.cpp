@@ -1,9 +1,11 @@
-// The record length and a key's length of an open file, through Stat.
+// The record length and a key's length of an open file, and the check of a
+// file's identity key, through Stat.
 //
 // The Stat answer: record length at bytes 0-1, page size at 2-3, number of
 // keys at 4-5; from byte 16 one 16-byte specification per key segment, the
-// segment's length at bytes 2-3 and its flags at byte 4 (0x10: another
-// segment of the same key follows).
+// segment's position (from 1) at bytes 0-1, its length at bytes 2-3 and its
+// flags at byte 4 (0x10: another segment of the same key follows; 0x01 on a
+// key's first segment: the key allows duplicates).
 #include <cstring>
 
 #include "data/internal.h"
