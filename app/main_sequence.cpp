@@ -30,6 +30,13 @@ int runMainSequence() {
     for (const DataFile& f : files) {
         std::int16_t status = 0;
         openDataFile(f.fileNumber, sessionSettings.rootDir + f.name, f.area, f.areaSize, status);
+        // The run looks a collection's identity up before inserting it: only
+        // a key 0 that refuses a second identity keeps a collection from
+        // being issued twice, or refused under another collection's identity.
+        if (f.fileNumber == kCollectionsFile) {
+            requireIdentityKey(f.fileNumber, sessionSettings.rootDir + f.name,
+                               static_cast<std::int16_t>(cobram::identitySize), status);
+        }
     }
 
     runIssue();

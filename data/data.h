@@ -28,6 +28,7 @@ constexpr std::int16_t kStatusBadDictionary = 1006;    // dictionary length outs
 constexpr std::int16_t kStatusPathTooLong = 1007;      // data path longer than 255 characters
 constexpr std::int16_t kStatusAmountOutOfRange = 1008;  // collection amount beyond 32 bits
 constexpr std::int16_t kStatusBadDescription = 1009;   // Stat answer that does not fit its buffer
+constexpr std::int16_t kStatusIdentityNotUnique = 1010;  // key 0 does not refuse a second identity
 
 // One slot of the table.
 struct OpenFileEntry {
@@ -105,6 +106,17 @@ void openDataFile(std::int16_t fileNumber, const std::string& name, void* record
 void describeKey(std::int16_t fileNumber, std::int16_t keyNumber, std::int16_t& keyLength,
                  std::int16_t& recordLength);
 
+// Makes sure that the open file `fileNumber` refuses a second record with
+// the same first `identityLength` bytes, as a file the program inserts into
+// after looking the identity up must: its key 0 must allow no duplicates and
+// be made of exactly those bytes, in record order. One Stat. Status 0, or 3
+// when the file number is not registered; any other answer takes the fatal
+// path of an open under `name`: status 1010 for another key 0 (or none),
+// 1009 for a Stat answer that does not fit its buffer, or the failing Stat's
+// own status.
+void requireIdentityKey(std::int16_t fileNumber, const std::string& name,
+                        std::int16_t identityLength, std::int16_t& status);
+
 // One record-manager call of `operation` on the file of `slot`, moving the
 // record between the slot's record area and the record manager.
 void exchangeRecord(std::int16_t slot, std::int16_t operation, std::int16_t& status);
@@ -131,9 +143,11 @@ void insertRecord(std::int16_t fileNumber, std::int16_t& status);
 // Appends the operations-log line (file number, operation, status) to
 // "db.log": each number as a sign position, its digits and a blank, the
 // first two filled with blanks to the next multiple of 14 columns; CR LF.
-// The file is opened without sharing for the one write; while another
-// process holds it, the open is tried again for about a second, then the
-// line is given up. Never changes anything else.
+// The file is opened without sharing for the one write, and the line lands
+// whole or not at all (a part written on a full disk is taken back). While
+// another process holds the file, the line is tried again every 50 ms for
+// 10 seconds, then given up; any other failure gives it up at once. Never
+// changes anything else.
 void appendOperationsLog(std::int16_t fileNumber, std::int16_t operation, std::int16_t status);
 
 // Closes every data file with the record manager's Reset and empties the

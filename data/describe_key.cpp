@@ -1,9 +1,11 @@
-// The record length and a key's length of an open file, through Stat.
+// The record length and a key's length of an open file, and the check of a
+// file's identity key, through Stat.
 //
 // The Stat answer: record length at bytes 0-1, page size at 2-3, number of
 // keys at 4-5; from byte 16 one 16-byte specification per key segment, the
-// segment's length at bytes 2-3 and its flags at byte 4 (0x10: another
-// segment of the same key follows).
+// segment's position (from 1) at bytes 0-1, its length at bytes 2-3 and its
+// flags at byte 4 (0x10: another segment of the same key follows; 0x01 on a
+// key's first segment: the key allows duplicates).
 #include <cstring>
 
 #include "data/internal.h"
@@ -17,8 +19,10 @@ constexpr int kStatKeyCount = 4;
 constexpr int kStatFirstSegment = 16;
 constexpr int kSegmentSize = 16;
 constexpr int kSegmentLength = 2;
+constexpr int kSegmentPosition = 0;  // 1-based
 constexpr int kSegmentFlags = 4;
 constexpr unsigned char kSegmentContinues = 0x10;
+constexpr unsigned char kSegmentDuplicates = 0x01;  // of the key's first segment
 
 // Length of the key buffer's content up to its first zero byte, as the
 // 8-bit key length of a call can carry it.
@@ -97,4 +101,40 @@ void describeKey(std::int16_t fileNumber, std::int16_t keyNumber, std::int16_t& 
     if (slot == 0) return;
     std::int16_t status;
     describeSlotKey(slot, keyNumber, keyLength, recordLength, status);
+}
+
+void requireIdentityKey(std::int16_t fileNumber, const std::string& name,
+                        std::int16_t identityLength, std::int16_t& status) {
+    const std::int16_t slot = registeredSlot(fileNumber);
+    if (slot == 0) {
+        status = kStatusFileNotOpen;
+        return;
+    }
+    unsigned char key[kKeyBufferSize];
+    std::memset(key, ' ', kMaxPathLength);
+    key[kMaxPathLength] = 0;
+    unsigned char data[kDataBufferSize] = {};
+    std::uint32_t dataLength = kDataBufferSize;
+    status = callRecordManager(kOpStat, openFileTable.entries[slot].positionBlock, data, dataLength,
+                               key, kMaxPathLength, 0);
+    if (status != 0) failOpen(name, status);
+
+    // Key 0's segments, from byte 16: each must start where the one before
+    // ended, the first at the record's first byte, and they must end at the
+    // identity's last byte.
+    if (coding::getI16(data + kStatKeyCount) < 1) failOpen(name, kStatusIdentityNotUnique);
+    if ((data[kStatFirstSegment + kSegmentFlags] & kSegmentDuplicates) != 0) {
+        failOpen(name, kStatusIdentityNotUnique);
+    }
+    std::int32_t covered = 0;
+    for (int offset = kStatFirstSegment;; offset += kSegmentSize) {
+        if (offset + kSegmentSize > kDataBufferSize) failOpen(name, kStatusBadDescription);
+        const std::int32_t position = coding::getU16(data + offset + kSegmentPosition);
+        if (position != covered + 1) failOpen(name, kStatusIdentityNotUnique);
+        covered += coding::getU16(data + offset + kSegmentLength);
+        if (covered > identityLength) failOpen(name, kStatusIdentityNotUnique);
+        if ((data[offset + kSegmentFlags] & kSegmentContinues) == 0) break;
+    }
+    if (covered != identityLength) failOpen(name, kStatusIdentityNotUnique);
+    status = 0;
 }

@@ -31,6 +31,12 @@ constexpr std::int16_t kStatusNotActive = 20;
 // Pause between two opens of a data file held by another user.
 constexpr std::uint32_t kLockedFilePauseMs = 3000;
 
+// While another process holds "db.log", its line is tried again after each
+// of up to this many pauses of this length (10 seconds in all); then the line
+// is given up and the insertion's status stands.
+constexpr int kLogHeldPauses = 200;
+constexpr std::uint32_t kLogRetryPauseMs = 50;
+
 // Brings the table into being (every slot free) on its first use.
 void ensureOpenFileTable();
 

@@ -36,8 +36,14 @@ std::int16_t findSlot(std::int16_t fileNumber) {
 
 std::int16_t registeredSlot(std::int16_t fileNumber) {
     if (fileNumber == 0) return 0;
-    const std::int16_t slot = findSlot(fileNumber);
-    return slot > 0 ? slot : 0;
+    // Opens take the highest free slot first, so the open files sit at the
+    // top of the table: searched from there, the few that a run keeps open
+    // are found at once. A file number is registered at most once, so the
+    // slot is the one findSlot gives.
+    for (std::int16_t slot = kSlotCount; slot >= 1; --slot) {
+        if (openFileTable.entries[slot].fileNumber == fileNumber) return slot;
+    }
+    return 0;
 }
 
 void setRecordManager(RecordManagerEntry entry) { g_entry = entry; }

@@ -9,10 +9,6 @@ namespace {
 
 constexpr char kLogName[] = "db.log";
 constexpr int kColumnWidth = 14;
-// While another process holds the log, the open is tried again this many
-// times, this far apart: about a second in all.
-constexpr int kLogOpenAttempts = 20;
-constexpr std::uint32_t kLogRetryPauseMs = 50;
 
 // A sign position, the digits, one blank.
 void putNumber(std::string& line, std::int16_t value) {
@@ -43,12 +39,12 @@ std::string operationsLogLine(std::int16_t fileNumber, std::int16_t operation,
 
 void appendOperationsLog(std::int16_t fileNumber, std::int16_t operation, std::int16_t status) {
     const std::string line = operationsLogLine(fileNumber, operation, status);
-    platform::File file;
-    for (int attempt = 1; !platform::openFile(kLogName, platform::FileMode::AppendExclusive, file);
-         ++attempt) {
-        if (attempt == kLogOpenAttempts) return;  // the insertion's own result stands
+    // One open, write and close per line: other programs may rename or read
+    // the log between two lines. Only a log held by another process is
+    // waited for; any other failure gives the line up at once.
+    for (int pauses = 0;; ++pauses) {
+        const platform::AppendResult result = platform::appendWhole(kLogName, line.data(), line.size());
+        if (result != platform::AppendResult::Held || pauses == kLogHeldPauses) return;
         pauseMilliseconds(kLogRetryPauseMs);
     }
-    platform::writeFile(file, line.data(), line.size());
-    platform::closeFile(file);
 }

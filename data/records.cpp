@@ -38,12 +38,15 @@ void exchangeRecord(std::int16_t slot, std::int16_t operation, std::int16_t& sta
     recordLength = std::max(recordLength, 0);
     const std::size_t keyLength = std::min<std::size_t>(entry.keyValue.size(), kKeyBufferSize - 1);
 
+    // The record, then blanks; the key value, then the filler: each byte
+    // written once.
     unsigned char data[kDataBufferSize];
-    std::memset(data, ' ', sizeof data);
-    if (recordLength > 0) std::memcpy(data, entry.recordArea, static_cast<std::size_t>(recordLength));
+    const std::size_t recordBytes = static_cast<std::size_t>(recordLength);
+    if (recordBytes > 0) std::memcpy(data, entry.recordArea, recordBytes);
+    std::memset(data + recordBytes, ' ', sizeof data - recordBytes);
     unsigned char key[kKeyBufferSize];
-    std::memset(key, keyFiller(operation), sizeof key);
     std::memcpy(key, entry.keyValue.data(), keyLength);
+    std::memset(key + keyLength, keyFiller(operation), sizeof key - keyLength);
 
     std::uint32_t dataLength = static_cast<std::uint32_t>(recordLength);
     status = callRecordManager(static_cast<std::uint16_t>(operation), entry.positionBlock, data,

@@ -84,6 +84,22 @@ bool syncFile(File& file);
 // Closes the file; closing a closed File does nothing.
 void closeFile(File& file);
 
+// How appendWhole went.
+enum class AppendResult {
+    Written,  // every byte was appended
+    Held,     // another process holds the file (no sharing): nothing written
+    Failed,   // cannot be opened or written; nothing of it is left in the file
+};
+
+// Appends `size` bytes to the file at `path` (created when missing) in one
+// open, one write and one close, opened as AppendExclusive: while it is open
+// no other open in that mode gets the file, so the bytes land whole after
+// every earlier append, never interleaved with another writer's. A write
+// that goes through only in part (a full disk, a file-size limit) is taken
+// back before the close, which touches only these bytes because nobody else
+// can append meanwhile.
+AppendResult appendWhole(const std::string& path, const void* bytes, std::size_t size);
+
 // Deletes the file at `path`. False when it does not exist or cannot be
 // deleted.
 bool deleteFile(const std::string& path);

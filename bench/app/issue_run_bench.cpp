@@ -1,19 +1,23 @@
-// Runs the program on a generated installation of N properties with M owners
-// each (concepts varied so that most owners are billed), three ways: a first
-// run that bills, a second run that finds everything billed, and a run that
-// selects nobody. Reports microseconds per owner and the peak resident
-// memory of each run, and, as the peer, the same billing done as one SQL
-// statement over the same data in relational SQLite tables.
-//
-//   issue_run_bench PROGRAM [--properties N] [--owners M] [--folder DIR]
+// Runs the program on generated installations of 100,000 and 1,000,000
+// owners (100 to a property; concepts varied so that most owners are
+// billed), three ways each: a first run that bills, a rerun that finds
+// everything billed, and a run that selects nobody (the selection alone).
+// Reports microseconds per owner and the peak resident memory of each run,
+// the load average of the machine, and, as the peer, the same billing done
+// as one set-based SQL statement over the same data in relational SQLite
+// tables. With --reference, a second program runs on a copy of the same
+// installation, each of its runs next to the same run of the first.
 #include <sqlite3.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tests/support/installation.h"
@@ -44,12 +48,30 @@ std::size_t countLines(const std::string& text) {
     return n;
 }
 
-void report(const char* name, const e2e::Installation::RunResult& r, std::size_t owners,
+// One run's line: its figures, or that it failed. False for a failed run.
+bool report(const std::string& name, const e2e::Installation::RunResult& r, std::size_t owners,
             std::size_t billed) {
-    std::printf("%-22s %10.3f s %10.2f us/owner %10.2f us/billed owner %8ld KiB peak  (exit %d)\n", name,
+    if (r.exitCode != 0) {
+        std::printf("%-34s FAILED (exit %d): no figure\n", name.c_str(), r.exitCode);
+        return false;
+    }
+    std::printf("%-34s %10.3f s %10.2f us/owner %10.2f us/billed owner %8ld KiB peak\n", name.c_str(),
                 r.seconds, 1e6 * r.seconds / static_cast<double>(owners),
-                billed > 0 ? 1e6 * r.seconds / static_cast<double>(billed) : 0.0, r.peakResidentKb,
-                r.exitCode);
+                billed > 0 ? 1e6 * r.seconds / static_cast<double>(billed) : 0.0, r.peakResidentKb);
+    return true;
+}
+
+void printLoadAverage(const char* when) {
+#ifdef _WIN32
+    std::printf("load average %s: not available\n", when);
+#else
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) == 3) {
+        std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
+    } else {
+        std::printf("load average %s: not available\n", when);
+    }
+#endif
 }
 
 bool exec(sqlite3* db, const char* sql) {
@@ -134,62 +156,195 @@ double sqlPeer(const std::string& path, int properties, int owners, std::size_t&
     return ok ? seconds : -1;
 }
 
-}  // namespace
+constexpr char kUsage[] =
+    "usage: issue_run_bench PROGRAM [--reference PROGRAM] [--sizes N[,N...]] [--owners M]\n"
+    "                       [--properties N] [--folder DIR]\n"
+    "  PROGRAM            the program to measure\n"
+    "  --reference P      a second program, run on a copy of each installation\n"
+    "  --sizes LIST       owners in all, per installation (default 100000,1000000)\n"
+    "  --owners M         owners per property, 1..9999 (default 100)\n"
+    "  --properties N     one installation of N properties (1..10000) instead of --sizes\n"
+    "  --folder DIR       where the installations are made (default: the temporary folder)\n"
+    "  --help             this text\n";
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PROGRAM [--properties N] [--owners M] [--folder DIR]\n", argv[0]);
-        return 2;
+bool parseCount(const std::string& text, long long& value) {
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && stop == end;
+}
+
+bool usageError(const std::string& message) {
+    std::fprintf(stderr, "issue_run_bench: %s\n%s", message.c_str(), kUsage);
+    return false;
+}
+
+bool isProgram(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status)) return false;
+    return (status.permissions() & (std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                                    std::filesystem::perms::others_exec)) != std::filesystem::perms::none;
+}
+
+struct Options {
+    std::string program, reference, folder;
+    int owners = 100;
+    std::vector<int> properties;  // per installation
+};
+
+// False (with the message given) for anything but a complete, valid command
+// line; `help` when the usage was asked for.
+bool parseOptions(int argc, char** argv, Options& o, bool& help) {
+    help = false;
+    o.folder = (std::filesystem::temp_directory_path() / "cobram-bench").string();
+    std::vector<long long> sizes = {100000, 1000000};
+    long long properties = 0, owners = 100;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+            return true;
+        }
+        if (arg.rfind("-", 0) != 0) {
+            if (!o.program.empty()) return usageError("more than one program: " + arg);
+            o.program = arg;
+            continue;
+        }
+        if (arg != "--reference" && arg != "--sizes" && arg != "--owners" && arg != "--properties" &&
+            arg != "--folder") {
+            return usageError("unknown option " + arg);
+        }
+        if (i + 1 >= argc) return usageError(arg + " needs a value");
+        const std::string value = argv[++i];
+        if (arg == "--reference") {
+            o.reference = value;
+        } else if (arg == "--folder") {
+            o.folder = value;
+        } else if (arg == "--owners") {
+            if (!parseCount(value, owners)) return usageError("--owners takes a number: " + value);
+        } else if (arg == "--properties") {
+            if (!parseCount(value, properties)) return usageError("--properties takes a number: " + value);
+        } else {
+            sizes.clear();
+            for (std::size_t start = 0; start <= value.size();) {
+                std::size_t comma = value.find(',', start);
+                if (comma == std::string::npos) comma = value.size();
+                long long size = 0;
+                if (!parseCount(value.substr(start, comma - start), size)) {
+                    return usageError("--sizes takes numbers separated by commas: " + value);
+                }
+                sizes.push_back(size);
+                start = comma + 1;
+            }
+        }
     }
-    const std::string program = argv[1];
-    int properties = 10000, owners = 100;
-    std::string folder = (std::filesystem::temp_directory_path() / "cobram-bench").string();
-    for (int i = 2; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--properties") properties = std::atoi(argv[i + 1]);
-        else if (flag == "--owners") owners = std::atoi(argv[i + 1]);
-        else if (flag == "--folder") folder = argv[i + 1];
+    if (o.program.empty()) return usageError("no program given");
+    if (!isProgram(o.program)) return usageError("not a program: " + o.program);
+    if (!o.reference.empty() && !isProgram(o.reference)) return usageError("not a program: " + o.reference);
+    if (owners < 1 || owners > 9999) return usageError("up to 9999 owners per property");
+    o.owners = static_cast<int>(owners);
+    if (properties != 0) sizes = {properties * owners};
+    for (long long size : sizes) {
+        if (size % owners != 0 || size / owners < 1 || size / owners > 10000) {
+            return usageError("each installation holds 1 to 10000 properties of " + std::to_string(owners) +
+                              " owners: " + std::to_string(size) + " owners cannot be laid out");
+        }
+        o.properties.push_back(static_cast<int>(size / owners));
     }
-    if (properties < 1 || properties > 10000 || owners < 1 || owners > 9999) {
-        std::fprintf(stderr, "up to 10000 properties (numbered from 0) of up to 9999 owners\n");
-        return 2;
-    }
-    std::filesystem::remove_all(folder);
+    return true;
+}
+
+struct Contender {
+    std::string label, program;
+    std::unique_ptr<e2e::Installation> installation;
+    std::size_t billed = 0;
+};
+
+// One installation: generated, then the three runs of each contender side by
+// side, then the peer. False when a run failed or the results disagree.
+bool measure(const Options& o, int properties) {
+    const int owners = o.owners;
     const std::size_t total = static_cast<std::size_t>(properties) * static_cast<std::size_t>(owners);
+    const std::string folder = o.folder + "/" + std::to_string(total);
+    std::filesystem::remove_all(folder);
     std::printf("Installation: %d properties x %d owners = %zu owners in %s\n", properties, owners, total,
                 folder.c_str());
+    printLoadAverage("before");
 
-    e2e::Installation inst(folder);
+    std::vector<Contender> contenders;
+    contenders.push_back({"program", o.program, std::make_unique<e2e::Installation>(folder + "/program")});
+    e2e::Installation& inst = *contenders.front().installation;
     const auto genStart = std::chrono::steady_clock::now();
     std::vector<e2e::Property> props;
     for (int p = 0; p < properties; ++p) props.push_back({p, kCycleStart, 12});
     inst.addProperties(props);
-    for (int p = 0; p < properties; ++p) {
-        std::vector<e2e::Owner> batch;
-        for (int o = 1; o <= owners; ++o) batch.push_back(ownerFor(p, o));
-        inst.addOwners(batch);
+    inst.addOwners(total, [owners](std::size_t i) {
+        return ownerFor(static_cast<int>(i) / owners, static_cast<int>(i) % owners + 1);
+    });
+    std::printf("Generated in %.1f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - genStart).count());
+    if (!o.reference.empty()) {
+        std::filesystem::copy(folder + "/program", folder + "/reference", std::filesystem::copy_options::recursive);
+        contenders.push_back(
+            {"reference", o.reference, std::make_unique<e2e::Installation>(folder + "/reference")});
     }
-    std::printf("Generated in %.1f s\n\n",
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - genStart).count());
+    std::printf("\n");
 
+    bool ok = true;
     e2e::WorkFile work;  // 15/03/2026, everyone selected
     work.firstProperty = "0";
-    inst.writeWorkFile(work);
-    const auto first = inst.run(program);
-    const std::size_t billed = countLines(inst.operationsLog());
-    report("first run (bills)", first, total, billed);
-    const auto second = inst.run(program);
-    report("second run (nothing)", second, total, 0);
+    for (Contender& c : contenders) c.installation->writeWorkFile(work);
+    for (Contender& c : contenders) {
+        const auto first = c.installation->run(c.program);
+        c.billed = countLines(c.installation->operationsLog());
+        ok &= report(c.label + ": first run (bills)", first, total, c.billed);
+    }
+    for (Contender& c : contenders) {
+        const auto rerun = c.installation->run(c.program);
+        ok &= report(c.label + ": rerun (nothing new)", rerun, total, 0);
+    }
     work.methodEnabled = {"N", "N", "N"};
-    inst.writeWorkFile(work);
-    const auto none = inst.run(program);
-    report("selects nobody", none, total, 0);
-    std::printf("owners billed: %zu of %zu\n\n", billed, total);
+    for (Contender& c : contenders) {
+        c.installation->writeWorkFile(work);
+        const auto none = c.installation->run(c.program);
+        ok &= report(c.label + ": selection only (nobody)", none, total, 0);
+    }
+    for (const Contender& c : contenders) {
+        std::printf("%s: owners billed %zu of %zu\n", c.label.c_str(), c.billed, total);
+    }
 
     std::size_t inserted = 0;
     const double sql = sqlPeer(folder + "/peer.sqlite", properties, owners, inserted);
-    std::printf("%-22s %10.3f s %10.2f us/owner %10.2f us/billed owner  (%zu inserted)\n",
-                "peer: one SQL statement", sql, 1e6 * sql / static_cast<double>(total),
-                inserted > 0 ? 1e6 * sql / static_cast<double>(inserted) : 0.0, inserted);
-    return first.exitCode == 0 && second.exitCode == 0 && none.exitCode == 0 && inserted == billed ? 0 : 1;
+    if (sql < 0) {
+        std::printf("%-34s FAILED: no figure\n", "peer: one SQL statement");
+        ok = false;
+    } else {
+        std::printf("%-34s %10.3f s %10.2f us/owner %10.2f us/billed owner  (%zu inserted)\n",
+                    "peer: one SQL statement", sql, 1e6 * sql / static_cast<double>(total),
+                    inserted > 0 ? 1e6 * sql / static_cast<double>(inserted) : 0.0, inserted);
+    }
+    for (const Contender& c : contenders) {
+        if (c.billed != inserted) {
+            std::printf("%s billed %zu owners, the peer %zu: the results disagree\n", c.label.c_str(), c.billed,
+                        inserted);
+            ok = false;
+        }
+    }
+    printLoadAverage("after");
+    std::printf("\n");
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    bool help = false;
+    if (!parseOptions(argc, argv, options, help)) return 2;
+    if (help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    bool ok = true;
+    for (int properties : options.properties) ok &= measure(options, properties);
+    return ok ? 0 : 1;
 }

@@ -179,6 +179,56 @@ void closeFile(File& file) {
     file.handle = -1;
 }
 
+AppendResult appendWhole(const std::string& path, const void* bytes, std::size_t size) {
+    if (path.empty()) return AppendResult::Failed;
+    // The name as written first: an existing file opens in one call. Only a
+    // missing one goes through the search without regard to case, and is
+    // created when that finds nothing. A folder refuses the write-only open.
+    std::string direct = oemToUtf8(path);
+    std::replace(direct.begin(), direct.end(), '\\', '/');
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
+    int h;
+    do {
+        h = ::open(direct.c_str(), kFlags);
+    } while (h < 0 && errno == EINTR);
+    if (h < 0 && errno == ENOENT) {
+        do {
+            h = ::open(nativePath(path).c_str(), kFlags | O_CREAT, 0666);
+        } while (h < 0 && errno == EINTR);
+    }
+    if (h < 0) return AppendResult::Failed;
+    // The lock of AppendExclusive; it goes with the close.
+    int locked;
+    do {
+        locked = ::flock(h, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(h);
+        return held ? AppendResult::Held : AppendResult::Failed;
+    }
+    ssize_t n;
+    do {
+        n = ::write(h, bytes, size);
+    } while (n < 0 && errno == EINTR);
+    AppendResult result = AppendResult::Written;
+    if (n < 0) {
+        result = AppendResult::Failed;  // nothing was written
+    } else if (static_cast<std::size_t>(n) != size) {
+        // Only part went through, at the end of the file: the position is
+        // now just past it, and the lock kept every other writer out.
+        // No second write: at a file-size limit it would raise SIGXFSZ.
+        const off_t end = ::lseek(h, 0, SEEK_CUR);
+        if (end >= n) {
+            while (::ftruncate(h, end - n) != 0 && errno == EINTR) {
+            }
+        }
+        result = AppendResult::Failed;
+    }
+    ::close(h);
+    return result;
+}
+
 bool deleteFile(const std::string& path) {
     if (path.empty()) return false;
     return ::unlink(nativePath(path).c_str()) == 0;

@@ -115,6 +115,41 @@ void closeFile(File& file) {
     file.handle = -1;
 }
 
+AppendResult appendWhole(const std::string& path, const void* bytes, std::size_t size) {
+    if (path.empty() || size > kChunk) return AppendResult::Failed;
+    // The share mode of AppendExclusive (none). Write access along with
+    // append access lets a part-written line be cut off again; the write
+    // itself goes to the end of the file through the offset 0xFFFFFFFF in
+    // both halves.
+    const std::wstring wide = win32::toWide(path);
+    const HANDLE h = ::CreateFileW(wide.c_str(),
+                                   FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? AppendResult::Held
+                                                                                 : AppendResult::Failed;
+    }
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+    DWORD put = 0;
+    const BOOL wrote = ::WriteFile(h, bytes, static_cast<DWORD>(size), &put, &atEnd);
+    AppendResult result = AppendResult::Written;
+    if (!wrote || put != size) {
+        // Nobody else has the file open: the last `put` bytes are ours.
+        LARGE_INTEGER end{};
+        if (put > 0 && ::GetFileSizeEx(h, &end) && end.QuadPart >= static_cast<LONGLONG>(put)) {
+            LARGE_INTEGER start{};
+            start.QuadPart = end.QuadPart - static_cast<LONGLONG>(put);
+            if (::SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) ::SetEndOfFile(h);
+        }
+        result = AppendResult::Failed;
+    }
+    ::CloseHandle(h);
+    return result;
+}
+
 bool deleteFile(const std::string& path) {
     if (path.empty()) return false;
     return ::DeleteFileW(win32::toWide(path).c_str()) != 0;

@@ -230,6 +230,104 @@ TEST_F(FatalTest, StatAnswersThatDoNotFitEndTheOpenWithTheirStatus) {
     }
 }
 
+// Stat answers for the check of the collections file's key 0: the file
+// specification with the number of keys, then the segments as given.
+struct Segment {
+    std::uint16_t position;  // 1-based
+    std::uint16_t length;
+    unsigned char flags;
+};
+scripted::Answer keyAnswer(std::int16_t keys, const std::vector<Segment>& segments) {
+    std::string s(16, '\0');
+    coding::putI16(coding::bytes(s), 22);
+    coding::putI16(coding::bytes(s) + 2, 512);
+    coding::putI16(coding::bytes(s) + 4, keys);
+    for (const Segment& g : segments) {
+        std::string spec(16, '\0');
+        coding::putU16(coding::bytes(spec), g.position);
+        coding::putU16(coding::bytes(spec) + 2, g.length);
+        spec[4] = static_cast<char>(g.flags);
+        s += spec;
+    }
+    scripted::Answer a;
+    a.data = s;
+    return a;
+}
+
+TEST_F(DataTest, IdentityKeyMadeOfTheFirstNineBytesWithoutDuplicatesIsAccepted) {
+    const struct {
+        std::int16_t keys;
+        std::vector<Segment> segments;
+    } accepted[] = {
+        {1, {{1, 9, 0x00}}},
+        {1, {{1, 4, 0x10}, {5, 4, 0x10}, {9, 1, 0x00}}},
+        {2, {{1, 9, 0x02}, {10, 2, 0x01}}},  // modifiable; a second key with duplicates
+    };
+    unsigned char area[22];
+    openScripted(514, area, sizeof area, 22, {{9}});
+    for (const auto& c : accepted) {
+        scripted::calls().clear();
+        scripted::answer(keyAnswer(c.keys, c.segments));
+        std::int16_t status = -1;
+        requireIdentityKey(514, "DADES\\CobramH", 9, status);
+        EXPECT_EQ(status, 0);
+        ASSERT_EQ(scripted::calls().size(), 1u);
+        EXPECT_EQ(scripted::calls()[0].operation, 15);
+        EXPECT_EQ(scripted::calls()[0].dataLength, 1536u);
+        EXPECT_EQ(scripted::calls()[0].keyLength, 255);
+    }
+    std::int16_t status = -1;
+    requireIdentityKey(777, "X", 9, status);
+    EXPECT_EQ(status, 3);
+}
+
+TEST_F(FatalTest, IdentityKeyThatAdmitsASecondIdentityEndsTheRun) {
+    std::vector<Segment> runaway;
+    for (int i = 0; i < 95; ++i) runaway.push_back({1, 0, 0x10});
+    const struct {
+        const char* what;
+        scripted::Answer stat;
+        const char* status;
+    } cases[] = {
+        {"one byte", keyAnswer(1, {{1, 1, 0x00}}), "1010"},
+        {"duplicates", keyAnswer(1, {{1, 9, 0x01}}), "1010"},
+        {"ten bytes", keyAnswer(1, {{1, 10, 0x00}}), "1010"},
+        {"eight bytes", keyAnswer(1, {{1, 4, 0x10}, {5, 4, 0x00}}), "1010"},
+        {"not from the first byte", keyAnswer(1, {{2, 9, 0x00}}), "1010"},
+        {"out of order", keyAnswer(1, {{5, 4, 0x10}, {1, 4, 0x10}, {9, 1, 0x00}}), "1010"},
+        {"no key", keyAnswer(0, {}), "1010"},
+        {"segments past the buffer", keyAnswer(1, runaway), "1009"},
+        {"failed Stat", scripted::status(3), "3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scripted::answerOpen(22, {{9}});
+        scripted::answer(c.stat);
+        scripted::answer(scripted::status(0));  // Reset
+        std::ofstream(g_trace, std::ios::trunc).close();
+        shareFolderWithChild(dir);
+        EXPECT_EXIT(
+            {
+                g_trace = (parentFolder(dir) / "trace").string();
+                scripted::traceTo(g_trace);
+                std::atexit(traceScreenAtExit);
+                static unsigned char area[22];
+                std::int16_t status;
+                openDataFile(514, "DADES\\CobramH", area, sizeof area, status);
+                requireIdentityKey(514, "DADES\\CobramH", 9, status);
+                std::_Exit(1);  // not reached when the fatal path is taken
+            },
+            ::testing::ExitedWithCode(0), "");
+        std::ifstream in(g_trace, std::ios::binary);
+        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string message = "NO ES POT ACCEDIR AL FITXER DADES\\CobramH ("s + c.status + ")";
+        EXPECT_NE(all.find("call 15\0call 15\0call 15\0beep"s), std::string::npos);
+        EXPECT_NE(all.find("screen " + screenWithBox(message)), std::string::npos);
+        EXPECT_NE(all.find("call 28"), std::string::npos);
+        scripted::install();
+    }
+}
+
 #ifndef _WIN32
 // With the system console and an input that is not interactive and empty,
 // the wait for a key ends instead of blocking.

@@ -2,6 +2,13 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -107,6 +114,57 @@ TEST(Files, AppendExclusiveIsRefusedWhileHeldAndAppends) {
     platform::closeFile(b);
     EXPECT_EQ(t.read("db.log"), "one\r\ntwo\r\n");
 }
+
+TEST(Files, AppendWholeAppendsAndReportsAHolder) {
+    TempDir t;
+    const std::string log = t.dir() + "db.log";
+    EXPECT_EQ(platform::appendWhole(log, "one\r\n", 5), platform::AppendResult::Written);
+    platform::File holder;
+    ASSERT_TRUE(platform::openFile(log, platform::FileMode::AppendExclusive, holder));
+    EXPECT_EQ(platform::appendWhole(log, "two\r\n", 5), platform::AppendResult::Held);
+    platform::closeFile(holder);
+    EXPECT_EQ(platform::appendWhole(log, "two\r\n", 5), platform::AppendResult::Written);
+    EXPECT_EQ(t.read("db.log"), "one\r\ntwo\r\n");
+    // A folder is no file to append to; an empty path names nothing.
+    std::filesystem::create_directory(t.path() / "folder");
+    EXPECT_EQ(platform::appendWhole(t.dir() + "folder", "x", 1), platform::AppendResult::Failed);
+    EXPECT_EQ(platform::appendWhole("", "x", 1), platform::AppendResult::Failed);
+}
+
+TEST(Files, AppendWholeFindsTheLogWithoutRegardToCase) {
+    TempDir t;
+    t.write("DB.LOG", "old\r\n");
+    EXPECT_EQ(platform::appendWhole(t.dir() + "db.log", "new\r\n", 5), platform::AppendResult::Written);
+    EXPECT_EQ(t.read("DB.LOG"), "old\r\nnew\r\n");
+}
+
+#ifndef _WIN32
+// A file-size limit that lets only part of the bytes through: the part is
+// taken back, and a write that finds no room at all leaves the file as it
+// was. Run in a child, which the limit binds alone.
+TEST(Files, AppendWholeTakesBackAPartWrittenAtAFileSizeLimit) {
+    TempDir t;
+    t.write("db.log", "0123456789\r\n");
+    const std::string log = t.dir() + "db.log";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {20, 20};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
+        // 12 + 8 bytes fit, the line of 12 does not.
+        if (platform::appendWhole(log, "abcdefghij\r\n", 12) != platform::AppendResult::Failed) ::_exit(11);
+        if (platform::appendWhole(log, "abcdef\r\n", 8) != platform::AppendResult::Written) ::_exit(12);
+        if (platform::appendWhole(log, "x\r\n", 3) != platform::AppendResult::Failed) ::_exit(13);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(t.read("db.log"), "0123456789\r\nabcdef\r\n");
+}
+#endif
 
 TEST(Files, CreateTruncateEmptiesAnExistingFile) {
     TempDir t;

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +18,7 @@
 #include <random>
 #include <regex>
 
+#include "platform/platform.h"
 #include "tests/reliability/checks.h"
 #include "tests/reliability/program_run.h"
 #include "tests/support/temp_dir.h"
@@ -146,6 +151,81 @@ TEST(Faults, DiskFillingUpDuringInsertsLogsStatusesAndKeepsEarlierRecords) {
     EXPECT_TRUE(damagedDataFiles(installation).empty());
 }
 
+// "db.log" reaches the file-size limit in the middle of a line: that line is
+// taken back and the later ones find no room, so the log holds whole lines
+// only, up to the limit; the insertions themselves go on.
+TEST(Faults, LogAtAFileSizeLimitKeepsEveryLineWhole) {
+    constexpr int kProperties = 3, kOwners = 10;
+    constexpr std::size_t kLineLength = 33;  // status 0
+    constexpr std::size_t kEarlierLines = 100000;  // a log larger than any data file here
+    constexpr std::size_t kRoomForLines = 20;
+    e2e::Installation installation;
+    populate(installation, kProperties, kOwners);
+    createDataFiles(installation);
+    std::string earlier;
+    for (std::size_t i = 0; i < kEarlierLines; ++i) earlier += e2e::logLine(0);
+    writeWhole(installation.root() + "db.log", earlier);
+
+    Launch launch = launchOn(installation);
+    launch.fileSizeLimit = static_cast<long long>((kEarlierLines + kRoomForLines) * kLineLength + 17);
+    const Ending ending = runProgram(launch);
+    ASSERT_TRUE(ending.exited) << "ended by signal " << ending.signal;
+    EXPECT_EQ(ending.exitCode, 0);
+
+    const OperationsLog log = readOperationsLog(installation.operationsLog());
+    EXPECT_EQ(log.malformed, 0u);
+    EXPECT_TRUE(log.endsWithLineEnd);
+    EXPECT_EQ(log.lines, kEarlierLines + kRoomForLines);
+    EXPECT_EQ(installation.collections().size(), static_cast<std::size_t>(kProperties * kOwners));
+    EXPECT_TRUE(damagedDataFiles(installation).empty());
+}
+
+// Another process holds "db.log" (locked, as the program holds it) for 2.5
+// seconds from before the first insertion: the program waits and loses no
+// line.
+TEST(Faults, LogHeldBySecondsByAnotherProcessLosesNoLine) {
+    constexpr int kProperties = 3, kOwners = 10;
+    e2e::Installation installation;
+    populate(installation, kProperties, kOwners);
+    createDataFiles(installation);
+
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        platform::File log;
+        if (!platform::openFile(installation.root() + "db.log", platform::FileMode::AppendExclusive, log)) {
+            ::_exit(1);
+        }
+        ::usleep(2500 * 1000);
+        ::_exit(0);
+    }
+    // The holder has the file once it exists and a second holder is refused.
+    platform::File probe;
+    for (int i = 0; i < 200; ++i) {
+        if (fs::exists(installation.root() + "db.log") &&
+            !platform::openFile(installation.root() + "db.log", platform::FileMode::AppendExclusive, probe)) {
+            break;
+        }
+        platform::closeFile(probe);
+        ::usleep(10 * 1000);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const Ending ending = runProgram(launchOn(installation));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    int held = 0;
+    ASSERT_EQ(::waitpid(holder, &held, 0), holder);
+    ASSERT_TRUE(WIFEXITED(held) && WEXITSTATUS(held) == 0) << "the holder could not hold the log";
+    ASSERT_TRUE(ending.exited) << "ended by signal " << ending.signal;
+    EXPECT_EQ(ending.exitCode, 0);
+
+    const OperationsLog log = readOperationsLog(installation.operationsLog());
+    EXPECT_EQ(log.malformed, 0u);
+    EXPECT_EQ(log.with(0), static_cast<std::size_t>(kProperties * kOwners)) << "no line lost";
+    EXPECT_EQ(log.lines, static_cast<std::size_t>(kProperties * kOwners));
+    EXPECT_GT(seconds, 1.5) << "the program did wait for the holder";
+    std::cout << "[ figures  ] log held 2.5 s: the run took " << seconds << " s, " << log.lines << " lines\n";
+}
+
 // ------------------------------------------- missing, read-only, garbage
 
 enum class Outcome {
@@ -160,7 +240,21 @@ struct FaultCase {
     std::function<void(e2e::Installation&, Launch&)> prepare;
     Outcome outcome;
     std::string file;  // named in the fatal message
+    std::string status = "";  // the fatal message's status, when one is expected
 };
+
+// The dictionary of the collections file with key 0 one byte long instead of
+// the nine of the identity: 22-byte records, 1024-byte pages, one key.
+std::string oneByteIdentityDictionary() {
+    std::string d(2 + 32, '\0');
+    d[0] = 32;
+    d[2] = 22;
+    d[5] = 4;  // page size 1024
+    d[6] = 1;  // one key
+    d[18] = 1;  // segment position 1
+    d[20] = 1;  // segment length 1
+    return d;
+}
 
 void makeReadOnly(const std::string& folder) {
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -237,6 +331,12 @@ std::vector<FaultCase> faultCases() {
          Outcome::Completes, ""},
         {"read-only data folder and files",
          [](I& i, Launch& l) { readOnlyCase(i, l, i.root() + "DADES"); }, Outcome::Fatal, "THRebut"},
+        {"collections file made with key 0 of one byte",
+         [](I& i, Launch&) {
+             writeWhole(i.root() + "ddf/CobramH.xdf", oneByteIdentityDictionary());
+             fs::remove(i.root() + "DADES/CobramH.dat");
+         },
+         Outcome::Fatal, "CobramH", "1010"},
         {"read-only collections file",
          [](I& i, Launch& l) {
              openToEveryone(i.folder());
@@ -279,6 +379,9 @@ TEST_P(FaultTable, NeverCrashesAndKeepsTheDataSound) {
             EXPECT_TRUE(fatal) << "output: " << output;
             std::cout << "[ figures  ] " << c.what << ": fatal message, status " << status << "\n";
             EXPECT_NE(status, "0");
+            if (!c.status.empty()) {
+                EXPECT_EQ(status, c.status);
+            }
             EXPECT_EQ(log.lines, 0u);
             break;
         case Outcome::Statuses:

@@ -167,34 +167,52 @@ void Installation::addProperties(const std::vector<Property>& properties) {
     insertAll(path, records);
 }
 
+namespace {
+
+std::string ownerRecord(const Owner& o) {
+    std::string r(428, ' ');
+    auto* b = coding::bytes(r);
+    std::memcpy(b, ownerKey(o.property, o.owner).data(), 4);
+    b[159] = static_cast<unsigned char>(o.paymentMethod);
+    b[160] = o.seriesLow;
+    b[313] = static_cast<unsigned char>(o.billingMoment);
+    b[314] = o.seriesHigh;
+    for (int k = 1; k <= 8; ++k) {
+        unsigned char* e = b + 239 + 7 * (k - 1);
+        e[0] = static_cast<unsigned char>(o.concepts[k].flag);
+        coding::putI16(e + 1, o.concepts[k].periodMonths);
+        coding::putI32(e + 3, o.concepts[k].amount);
+    }
+    for (int k = 9; k <= 10; ++k) {
+        unsigned char* e = b + (k == 9 ? 295 : 304);
+        coding::putI16(e + 0, o.concepts[k].code);
+        e[2] = static_cast<unsigned char>(o.concepts[k].flag);
+        coding::putI16(e + 3, o.concepts[k].periodMonths);
+        coding::putI32(e + 5, o.concepts[k].amount);
+    }
+    return r;
+}
+
+}  // namespace
+
 void Installation::addOwners(const std::vector<Owner>& owners) {
+    addOwners(owners.size(), [&owners](std::size_t i) { return owners[i]; });
+}
+
+void Installation::addOwners(std::size_t count, const std::function<Owner(std::size_t)>& ownerAt) {
     const std::string path = root() + "DADES/PropietH.dat";
     if (!std::filesystem::exists(path)) createFile(path, description(428, {{1, 4}}));
-    std::vector<std::string> records;
-    for (const Owner& o : owners) {
-        std::string r(428, ' ');
-        auto* b = coding::bytes(r);
-        std::memcpy(b, ownerKey(o.property, o.owner).data(), 4);
-        b[159] = static_cast<unsigned char>(o.paymentMethod);
-        b[160] = o.seriesLow;
-        b[313] = static_cast<unsigned char>(o.billingMoment);
-        b[314] = o.seriesHigh;
-        for (int k = 1; k <= 8; ++k) {
-            unsigned char* e = b + 239 + 7 * (k - 1);
-            e[0] = static_cast<unsigned char>(o.concepts[k].flag);
-            coding::putI16(e + 1, o.concepts[k].periodMonths);
-            coding::putI32(e + 3, o.concepts[k].amount);
+    Handle h;
+    openFile(h, path);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string data = ownerRecord(ownerAt(i));
+        std::string key(256, '\0');
+        if (call(kInsert, h, data, key, 0) != 0) {
+            closeFile(h);
+            throw std::runtime_error("cannot insert into " + path);
         }
-        for (int k = 9; k <= 10; ++k) {
-            unsigned char* e = b + (k == 9 ? 295 : 304);
-            coding::putI16(e + 0, o.concepts[k].code);
-            e[2] = static_cast<unsigned char>(o.concepts[k].flag);
-            coding::putI16(e + 3, o.concepts[k].periodMonths);
-            coding::putI32(e + 5, o.concepts[k].amount);
-        }
-        records.push_back(r);
     }
-    insertAll(path, records);
+    closeFile(h);
 }
 
 void Installation::writeWorkFile(const WorkFile& work) { write("work/pent.tmp", work.text()); }

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,9 @@ public:
 
     void addProperties(const std::vector<Property>& properties);
     void addOwners(const std::vector<Owner>& owners);
+    // Adds `count` owners, `ownerAt(i)` for i from 0, all within one open of
+    // the owners file: the time grows with the count alone.
+    void addOwners(std::size_t count, const std::function<Owner(std::size_t)>& ownerAt);
     void writeWorkFile(const WorkFile& work);
     void writeWorkFileText(const std::string& text);
     void removeWorkFile();
