@@ -11,24 +11,15 @@
 #include <cstdint>
 #include <string>
 
-// Fixed sizes of every record-manager call of the data layer.
-constexpr int kDataBufferSize = 1536;
-constexpr int kKeyBufferSize = 256;
-constexpr int kPositionBlockSize = 128;
-constexpr int kMaxPathLength = 255;
-constexpr int kSlotCount = 40;  // slots 1..40; entry 0 is scratch
+#include "data/status.h"
+#include "engine/api.h"
 
-// Statuses of the data layer's own.
-constexpr std::int16_t kStatusFileNotOpen = 3;         // file number not registered
-constexpr std::int16_t kStatusAlreadyOpen = 1002;      // file number already registered
-constexpr std::int16_t kStatusNoFreeSlot = 1003;       // 40 files open
-constexpr std::int16_t kStatusNoSuchKey = 1004;        // key number not a key of the file
-constexpr std::int16_t kStatusRecordTooLong = 1005;    // record longer than its area or the buffer
-constexpr std::int16_t kStatusBadDictionary = 1006;    // dictionary length outside 0..1536
-constexpr std::int16_t kStatusPathTooLong = 1007;      // data path longer than 255 characters
-constexpr std::int16_t kStatusAmountOutOfRange = 1008;  // collection amount beyond 32 bits
-constexpr std::int16_t kStatusBadDescription = 1009;   // Stat answer that does not fit its buffer
-constexpr std::int16_t kStatusIdentityNotUnique = 1010;  // key 0 does not refuse a second identity
+// Fixed sizes of every record-manager call of the data layer.
+constexpr int kDataBufferSize = static_cast<int>(engine::dataBufferSize);
+constexpr int kKeyBufferSize = static_cast<int>(engine::keyBufferSize);
+constexpr int kPositionBlockSize = static_cast<int>(engine::positionBlockSize);
+constexpr int kMaxPathLength = static_cast<int>(engine::maxPathLength);
+constexpr int kSlotCount = 40;  // slots 1..40; entry 0 is scratch
 
 // One slot of the table.
 struct OpenFileEntry {
@@ -47,27 +38,16 @@ struct OpenFileTable {
 };
 extern OpenFileTable openFileTable;
 
-// The record manager's calling convention: __stdcall on 32-bit Windows, the
-// convention of its installed DLL; the platform's own elsewhere.
-#ifndef NUBO_BTRCALL_CONV
-#if defined(_WIN32) && !defined(_WIN64)
-#define NUBO_BTRCALL_CONV __stdcall
-#else
-#define NUBO_BTRCALL_CONV
-#endif
-#endif
-
 // The record manager's entry. The data layer calls it through this pointer,
 // set at start-up (tests put a scripted stand-in behind it). Every call
 // hands a 1536-byte data buffer and a 256-byte key buffer. The entry returns
 // an int; the data layer keeps its low 16 bits as the status, which is all a
 // record manager that returns a 16-bit status sets. Until an entry is set (or
 // after nullptr is set), every call answers status 20, the record manager's
-// "not active".
-using RecordManagerEntry = int(NUBO_BTRCALL_CONV*)(std::uint16_t operation, void* positionBlock,
-                                                   void* dataBuffer, std::uint32_t* dataLength,
-                                                   void* keyBuffer, std::uint8_t keyLength,
-                                                   std::int8_t keyNumber);
+// "not active". The entry carries the record manager's calling convention
+// (__stdcall on 32-bit Windows), so BTRCALL of the engine or of a loaded DLL
+// is set as it is.
+using RecordManagerEntry = engine::Entry;
 void setRecordManager(RecordManagerEntry entry);
 RecordManagerEntry recordManager();
 

@@ -9,20 +9,21 @@
 #include <cstring>
 
 #include "data/internal.h"
+#include "engine/api.h"
 #include "platform/coding.h"
 
 namespace {
 
-constexpr int kStatRecordLength = 0;
-constexpr int kStatPageSize = 2;
-constexpr int kStatKeyCount = 4;
-constexpr int kStatFirstSegment = 16;
-constexpr int kSegmentSize = 16;
-constexpr int kSegmentLength = 2;
-constexpr int kSegmentPosition = 0;  // 1-based
-constexpr int kSegmentFlags = 4;
-constexpr unsigned char kSegmentContinues = 0x10;
-constexpr unsigned char kSegmentDuplicates = 0x01;  // of the key's first segment
+constexpr int kStatRecordLength = static_cast<int>(engine::filespec::recordLength);
+constexpr int kStatPageSize = static_cast<int>(engine::filespec::pageSize);
+constexpr int kStatKeyCount = static_cast<int>(engine::filespec::keyCount);
+constexpr int kStatFirstSegment = static_cast<int>(engine::filespec::size);
+constexpr int kSegmentSize = static_cast<int>(engine::segspec::size);
+constexpr int kSegmentLength = static_cast<int>(engine::segspec::length);
+constexpr int kSegmentPosition = static_cast<int>(engine::segspec::position);  // 1-based
+constexpr int kSegmentFlags = static_cast<int>(engine::segspec::flags);
+constexpr unsigned char kSegmentContinues = engine::keyflag::segmented;
+constexpr unsigned char kSegmentDuplicates = engine::keyflag::duplicates;  // of the key's first segment
 
 // Length of the key buffer's content up to its first zero byte, as the
 // 8-bit key length of a call can carry it.

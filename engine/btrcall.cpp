@@ -2,49 +2,20 @@
 // the open file its position block names.
 #include "engine/btrcall.h"
 
+#include <type_traits>
+
 #include <algorithm>
 #include <mutex>
 #include <string>
 
-#include "engine/create_file.h"
+#include "engine/api.h"
 #include "engine/data_file.h"
+#include "engine/front.h"
 #include "engine/open_files.h"
-#include "engine/status.h"
+#include "engine/sqlite/storage.h"
 
 namespace engine {
 namespace {
-
-enum Operation : std::uint16_t {
-    opOpen = 0,
-    opClose = 1,
-    opInsert = 2,
-    opUpdate = 3,
-    opDelete = 4,
-    opGetEqual = 5,
-    opGetNext = 6,
-    opGetPrevious = 7,
-    opGetGreater = 8,
-    opGetGreaterOrEqual = 9,
-    opGetLess = 10,
-    opGetLessOrEqual = 11,
-    opGetFirst = 12,
-    opGetLast = 13,
-    opCreate = 14,
-    opStat = 15,
-    opReset = 28,
-};
-
-// Open modes, given as the key number.
-constexpr int modeNormal = 0;
-constexpr int modeAccelerated = -1;
-constexpr int modeReadOnly = -2;
-constexpr int modeVerify = -3;
-constexpr int modeExclusive = -4;
-// Create: this key number keeps an existing file.
-constexpr int createKeepExisting = -1;
-
-// A path is at most 255 characters; the key buffer offers at least that.
-constexpr std::size_t maxPathLength = 255;
 
 struct Call {
     std::uint16_t operation;
@@ -67,7 +38,12 @@ OpenFileTable& openFiles() {
     return table;
 }
 
-// The path in the key buffer: up to its first zero byte, at most 255 bytes.
+Storage*& selectedStorage() {
+    static Storage* selected = &sqlite::storage();
+    return selected;
+}
+
+// The path in the key buffer: up to its first zero byte, at most maxPathLength bytes.
 std::string pathFrom(const unsigned char* key) {
     const unsigned char* end = std::find(key, key + maxPathLength, 0);
     return std::string(reinterpret_cast<const char*>(key), static_cast<std::size_t>(end - key));
@@ -78,21 +54,22 @@ std::int16_t openFile(Call& c) {
     if (c.position == nullptr) return status::fileNotOpen;
     OpenMode mode = OpenMode::Normal;
     switch (c.keyNumber) {
-        case modeNormal:
-        case modeAccelerated:
-        case modeVerify:
+        case openmode::normal:
+        case openmode::accelerated:
+        case openmode::verify:
             break;
-        case modeReadOnly:
+        case openmode::readOnly:
             mode = OpenMode::ReadOnly;
             break;
-        case modeExclusive:
+        case openmode::exclusive:
             mode = OpenMode::Exclusive;
             break;
         default:
             return status::invalidKeyNumber;
     }
     std::unique_ptr<DataFile> file;
-    if (const std::int16_t st = DataFile::open(pathFrom(c.key), mode, file); st != status::ok) {
+    if (const std::int16_t st = DataFile::open(currentStorage(), pathFrom(c.key), mode, file);
+        st != status::ok) {
         return st;
     }
     return openFiles().add(std::move(file), c.position);
@@ -105,7 +82,8 @@ std::int16_t createFile(Call& c) {
         st != status::ok) {
         return st;
     }
-    return createDataFile(pathFrom(c.key), description, c.keyNumber != createKeepExisting);
+    return currentStorage().create(pathFrom(c.key), description,
+                                   c.keyNumber != createKeepExisting);
 }
 
 std::int16_t getRecord(Call& c, DataFile& file, GetOp op) {
@@ -116,28 +94,28 @@ std::int16_t getRecord(Call& c, DataFile& file, GetOp op) {
 
 std::int16_t dispatch(Call& c) {
     switch (c.operation) {
-        case opOpen:
+        case op::open:
             return openFile(c);
-        case opCreate:
+        case op::create:
             return createFile(c);
-        case opReset:
+        case op::reset:
             openFiles().closeAll();
             return status::ok;
-        case opClose:
+        case op::close:
             return openFiles().close(c.position) ? status::ok : status::fileNotOpen;
-        case opInsert:
-        case opUpdate:
-        case opDelete:
-        case opGetEqual:
-        case opGetNext:
-        case opGetPrevious:
-        case opGetGreater:
-        case opGetGreaterOrEqual:
-        case opGetLess:
-        case opGetLessOrEqual:
-        case opGetFirst:
-        case opGetLast:
-        case opStat:
+        case op::insert:
+        case op::update:
+        case op::remove:
+        case op::getEqual:
+        case op::getNext:
+        case op::getPrevious:
+        case op::getGreater:
+        case op::getGreaterOrEqual:
+        case op::getLess:
+        case op::getLessOrEqual:
+        case op::getFirst:
+        case op::getLast:
+        case op::stat:
             break;
         default:
             return status::invalidOperation;
@@ -145,32 +123,33 @@ std::int16_t dispatch(Call& c) {
     DataFile* file = openFiles().find(c.position);
     if (file == nullptr) return status::fileNotOpen;
     switch (c.operation) {
-        case opInsert:
-        case opUpdate:
+        case op::insert:
+        case op::update:
             if (c.key == nullptr) return status::keyBufferMissing;
-            return c.operation == opInsert ? file->insert(c.data, c.offered, c.keyNumber, c.key)
-                                           : file->update(c.data, c.offered, c.keyNumber, c.key);
-        case opDelete:
+            return c.operation == op::insert
+                       ? file->insert(c.data, c.offered, c.keyNumber, c.key)
+                       : file->update(c.data, c.offered, c.keyNumber, c.key);
+        case op::remove:
             return file->remove();
-        case opGetEqual:
+        case op::getEqual:
             return getRecord(c, *file, GetOp::Equal);
-        case opGetNext:
+        case op::getNext:
             return getRecord(c, *file, GetOp::Next);
-        case opGetPrevious:
+        case op::getPrevious:
             return getRecord(c, *file, GetOp::Previous);
-        case opGetGreater:
+        case op::getGreater:
             return getRecord(c, *file, GetOp::Greater);
-        case opGetGreaterOrEqual:
+        case op::getGreaterOrEqual:
             return getRecord(c, *file, GetOp::GreaterOrEqual);
-        case opGetLess:
+        case op::getLess:
             return getRecord(c, *file, GetOp::Less);
-        case opGetLessOrEqual:
+        case op::getLessOrEqual:
             return getRecord(c, *file, GetOp::LessOrEqual);
-        case opGetFirst:
+        case op::getFirst:
             return getRecord(c, *file, GetOp::First);
-        case opGetLast:
+        case op::getLast:
             return getRecord(c, *file, GetOp::Last);
-        case opStat:
+        case op::stat:
             c.returnsData = true;
             return file->stat(c.data, c.offered, c.returned);
         default:
@@ -179,6 +158,17 @@ std::int16_t dispatch(Call& c) {
 }
 
 }  // namespace
+
+void setStorage(Storage& storage) {
+    std::lock_guard<std::mutex> guard(callMutex());
+    selectedStorage() = &storage;
+}
+
+Storage& currentStorage() { return *selectedStorage(); }
+
+// The entry below is the contract's Entry, convention included.
+static_assert(std::is_same_v<decltype(&BTRCALL), Entry>);
+
 }  // namespace engine
 
 extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV

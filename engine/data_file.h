@@ -1,12 +1,11 @@
-// One open of a data file: its SQLite connection, its prepared statements
-// and its position (current key and record).
+// One open of a data file as the API defines it: its position (current key
+// and record) and the rules of every operation on records (key numbers,
+// Next and Previous from the position, truncation, the key returned,
+// currency after Insert, Update and Delete, non-modifiable keys, read-only
+// opens), over a table of the storage seam (engine/storage.h).
 //
-// Every operation runs in its own SQLite transaction and holds none between
-// calls, so other connections, in this process or others, see a change at
-// their next call. A failed operation leaves the position as it was.
+// A failed operation leaves the position as it was.
 #pragma once
-
-#include <sqlite3.h>
 
 #include <array>
 #include <cstdint>
@@ -14,18 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/change_probe.h"
+#include "engine/api.h"
 #include "engine/description.h"
-#include "engine/file_lock.h"
-#include "engine/sql.h"
+#include "engine/storage.h"
 
 namespace engine {
-
-enum class OpenMode {
-    Normal,
-    ReadOnly,   // Insert, Update and Delete give status 46
-    Exclusive,  // no other open of the file, in any process, while it lasts
-};
 
 // The reads by key. Equal gives the first record (in order) whose key equals
 // the value; Greater/GreaterOrEqual the first with a key >, >=; Less and
@@ -43,23 +35,19 @@ enum class GetOp : std::uint8_t {
     First,
     Last,
 };
-inline constexpr std::size_t getOpCount = 9;
 
 class DataFile {
 public:
-    // Opens the data file at `programPath` (program form). Statuses: 12 no
-    // such file; 85 another open conflicts with the mode (or another
-    // process holds the database for longer than the busy wait); 30 not a
-    // data file of this engine (not a database, a foreign database, a
-    // damaged description); 2 a damaged or unreadable database.
-    static std::int16_t open(const std::string& programPath, OpenMode mode,
+    // Opens the data file at `programPath` (program form) in `storage`.
+    // Statuses: Storage::open's.
+    static std::int16_t open(Storage& storage, const std::string& programPath, OpenMode mode,
                              std::unique_ptr<DataFile>& out);
 
-    ~DataFile();
+    ~DataFile() = default;
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
 
-    const FileDescription& description() const { return description_; }
+    const FileDescription& description() const { return table_->description(); }
 
     // Reads a record by key. `keyValue` (the key's length) is read by
     // Equal, Greater, GreaterOrEqual, Less and LessOrEqual. On success: the
@@ -94,8 +82,7 @@ public:
 
     // Writes the Stat answer (the description with the record count) to
     // `out`: at most `offered` bytes, 22 when the answer is longer.
-    // `returned` is the bytes written. The count is kept by the file itself,
-    // and read again only when the file has changed.
+    // `returned` is the bytes written.
     std::int16_t stat(unsigned char* out, std::uint32_t offered, std::uint32_t& returned);
 
 private:
@@ -103,45 +90,28 @@ private:
         bool established = false;  // Next and Previous have a place to start
         bool onRecord = false;     // the record is there (not deleted since)
         int key = 0;
-        std::int64_t id = 0;
+        RowId id = 0;
         std::string encodedKey;
     };
 
-    DataFile() = default;
-    std::int16_t initialise(const std::string& programPath, OpenMode mode);
-    std::int16_t configure();
-    std::int16_t readDescription();
-    std::int16_t checkSchema();
-    std::int16_t prepareStatements();
-    std::int16_t prepare(Statement& stmt, const std::string& sql);
-    std::int16_t getStatement(int key, GetOp op, sqlite3_stmt*& out);
-    std::int16_t recordCount(std::uint32_t& count);
-    std::int16_t bindRecord(sqlite3_stmt* stmt, const unsigned char* record);
-    std::int16_t updateInTransaction();
-    void placeOn(int keyNumber, std::int64_t id, const unsigned char* record);
+    DataFile(std::unique_ptr<Table> table, bool readOnly);
+    bool isKey(int keyNumber) const {
+        return keyNumber >= 0 && static_cast<std::size_t>(keyNumber) < keyCount_;
+    }
+    // Copies the record and encodes every key of it (recordBuffer_, keyBuffer_).
+    void takeRecord(const unsigned char* record);
+    void placeOn(int keyNumber, RowId id);
 
-    // SQLite keeps pointers to bound buffers until they are bound again;
-    // these outlive every statement.
+    std::unique_ptr<Table> table_;
+    bool readOnly_ = false;
+    std::size_t keyCount_ = 0;
+    std::uint16_t recordLength_ = 0;
     std::vector<unsigned char> recordBuffer_;
     std::vector<unsigned char> keyBuffer_;  // every key in order-preserving form
+    std::vector<std::size_t> keyOffsets_;   // of each key in keyBuffer_
     std::array<unsigned char, maxKeyLength> searchBuffer_{};
-
-    FileLock lock_;
-    sqlite3* db_ = nullptr;
-    bool readOnly_ = false;
-    FileDescription description_;
-    std::vector<std::size_t> keyOffsets_;  // of each key in keyBuffer_
     std::string statTemplate_;
     Position position_;
-
-    // Record count as last read, and the wal-index header before that read.
-    ChangeProbe probe_;
-    bool countKnown_ = false;
-    std::uint32_t count_ = 0;
-    ChangeProbe::Header countHeader_{};
-
-    std::vector<std::array<Statement, getOpCount>> gets_;  // per key and operation
-    Statement insert_, update_, delete_, readById_, readCount_, begin_, commit_, rollback_;
 };
 
 }  // namespace engine

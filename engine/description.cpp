@@ -1,6 +1,6 @@
 #include "engine/description.h"
 
-#include "engine/status.h"
+#include "engine/api.h"
 #include "platform/coding.h"
 
 namespace engine {
@@ -69,7 +69,7 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
     if (out.pageSize < minPageSize || out.pageSize > maxPageSize || out.pageSize % 512 != 0) {
         return status::invalidPageSize;
     }
-    if (keyCount < 1 || keyCount > maxSegments) return status::invalidNumberOfKeys;
+    if (keyCount < 1 || keyCount > maxKeys) return status::invalidNumberOfKeys;
 
     std::size_t offset = filespec::size;
     std::size_t segments = 0;

@@ -1,8 +1,5 @@
-// The creation description of a data file and the Stat answer built from it.
-//
-// Both are little-endian byte blocks: a 16-byte file specification followed
-// by one 16-byte specification per key segment, the keys in order and the
-// segments of one key next to each other.
+// The creation description of a data file, parsed and checked, and the Stat
+// answer built from it. The byte layout of both is in engine/api.h.
 #pragma once
 
 #include <cstddef>
@@ -10,63 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/api.h"
+
 namespace engine {
-
-// Offsets in the file specification.
-namespace filespec {
-inline constexpr std::size_t size = 16;
-inline constexpr std::size_t recordLength = 0;  // 16 bits
-inline constexpr std::size_t pageSize = 2;      // 16 bits
-inline constexpr std::size_t keyCount = 4;      // 16 bits in Create; Stat: 8 bits, then a zero byte
-inline constexpr std::size_t recordCount = 6;   // 32 bits, Stat only
-inline constexpr std::size_t fileFlags = 10;    // 16 bits
-}  // namespace filespec
-
-// Offsets in a key-segment specification.
-namespace segspec {
-inline constexpr std::size_t size = 16;
-inline constexpr std::size_t position = 0;        // 16 bits, 1-based
-inline constexpr std::size_t length = 2;          // 16 bits
-inline constexpr std::size_t flags = 4;           // 16 bits
-inline constexpr std::size_t distinctValues = 6;  // 32 bits, Stat only (always 0 here)
-inline constexpr std::size_t extendedType = 10;   // 8 bits
-}  // namespace segspec
-
-// Key flags.
-namespace keyflag {
-inline constexpr std::uint16_t duplicates = 0x0001;
-inline constexpr std::uint16_t modifiable = 0x0002;
-inline constexpr std::uint16_t binary = 0x0004;
-inline constexpr std::uint16_t nullKey = 0x0008;
-inline constexpr std::uint16_t segmented = 0x0010;  // another segment of this key follows
-inline constexpr std::uint16_t alternateCollation = 0x0020;
-inline constexpr std::uint16_t descending = 0x0040;
-inline constexpr std::uint16_t supplemental = 0x0080;
-inline constexpr std::uint16_t extendedType = 0x0100;
-inline constexpr std::uint16_t manualKey = 0x0200;
-inline constexpr std::uint16_t caseInsensitive = 0x0400;
-}  // namespace keyflag
-
-// Extended key types that the engine orders.
-namespace keytype {
-inline constexpr std::uint8_t string = 0;
-inline constexpr std::uint8_t integer = 1;
-inline constexpr std::uint8_t unsignedBinary = 14;
-}  // namespace keytype
-
-// File flags that would change what a record is; refused by Create.
-namespace fileflag {
-inline constexpr std::uint16_t variableLength = 0x0001;
-inline constexpr std::uint16_t blankTruncation = 0x0002;
-inline constexpr std::uint16_t keyOnly = 0x0010;
-}  // namespace fileflag
-
-// Limits of a description.
-inline constexpr std::uint16_t maxRecordLength = 1536;
-inline constexpr std::uint16_t minPageSize = 512;
-inline constexpr std::uint16_t maxPageSize = 4096;
-inline constexpr std::size_t maxSegments = 119;
-inline constexpr std::size_t maxKeyLength = 255;
 
 // How the bytes of one segment compare.
 enum class SegmentType : std::uint8_t {

@@ -61,19 +61,12 @@ void previewOwner() {
     previewed->push_back(o);
 }
 
-// The data layer's entry into the engine the utility links, in the data
-// layer's calling convention (BTRCALL's may differ on 32-bit Windows).
-std::int16_t engineEntry(std::uint16_t operation, void* positionBlock, void* dataBuffer, std::uint32_t* dataLength,
-                         void* keyBuffer, std::uint8_t keyLength, std::int8_t keyNumber) {
-    return BTRCALL(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
-}
-
 // Confirms that the data file opens, through the utility's own client, so
 // that the data layer's open (which would create a missing file, or end the
 // process with the program's message) is only asked for a sound file.
 bool opens(const std::string& path, bool required) {
     RecordFile f;
-    const std::int16_t s = f.open(path, -2);
+    const std::int16_t s = f.open(path, engine::openmode::readOnly);
     if (s == status::kOk) return true;
     if (s == status::kFileNotFound && !required) return false;
     throw Error(path + ": cannot be opened: " + statusText(s) + "; nothing to preview");
@@ -122,7 +115,7 @@ IssuePreview previewIssue(const std::string& root, const std::string& workFile) 
     opens(data + "PropietH.dat", true);
     const bool collections = opens(data + "CobramH.dat", false);
 
-    setRecordManager(&engineEntry);
+    setRecordManager(BTRCALL);
     std::int16_t status = 0;
     openDataFile(kPropertiesFile, data + "FinquesH", FinquesHRecord, kFinquesHRecordSize, status);
     openDataFile(kOwnersFile, data + "PropietH", PropietHRecord, kPropietHRecordSize, status);
