@@ -12,23 +12,23 @@ constexpr std::uint16_t supportedKeyFlags =
 
 // Works out how one segment compares from its flags and extended type.
 std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
-    if ((seg.flags & ~supportedKeyFlags) != 0) return status::invalidKeyDefinition;
+    if ((seg.flags & ~supportedKeyFlags) != 0) return status::invalidKeyFlags;
     const bool binary = (seg.flags & keyflag::binary) != 0;
     if ((seg.flags & keyflag::extendedType) != 0) {
         switch (seg.extendedType) {
             case keytype::string:
-                if (binary) return status::invalidKeyDefinition;
+                if (binary) return status::invalidKeyFlags;
                 type = SegmentType::String;
                 break;
             case keytype::integer:
-                if (binary) return status::invalidKeyDefinition;
+                if (binary) return status::invalidKeyFlags;
                 type = SegmentType::Integer;
                 break;
             case keytype::unsignedBinary:
                 type = SegmentType::Unsigned;
                 break;
             default:
-                return status::invalidKeyDefinition;
+                return status::invalidKeyType;
         }
     } else {
         type = binary ? SegmentType::Unsigned : SegmentType::String;
@@ -38,7 +38,7 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
         return status::invalidKeyDefinition;
     }
     if (type != SegmentType::String && (seg.flags & keyflag::caseInsensitive) != 0) {
-        return status::invalidKeyDefinition;
+        return status::invalidKeyFlags;
     }
     return status::ok;
 }
@@ -56,7 +56,7 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
     if (bytes == nullptr || size < filespec::size) return status::dataBufferTooShort;
     out.recordLength = coding::getU16(bytes + filespec::recordLength);
     out.pageSize = coding::getU16(bytes + filespec::pageSize);
-    const std::uint16_t keyCount = coding::getU16(bytes + filespec::keyCount);
+    const std::uint8_t keyCount = bytes[filespec::keyCount];
     out.fileFlags = coding::getU16(bytes + filespec::fileFlags);
 
     if (out.recordLength < 1 || out.recordLength > maxRecordLength) {
@@ -69,7 +69,7 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
     if (out.pageSize < minPageSize || out.pageSize > maxPageSize || out.pageSize % 512 != 0) {
         return status::invalidPageSize;
     }
-    if (keyCount < 1 || keyCount > maxSegments) return status::invalidNumberOfKeys;
+    if (keyCount > maxKeys) return status::invalidNumberOfKeys;
 
     std::size_t offset = filespec::size;
     std::size_t segments = 0;
@@ -97,9 +97,12 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
             seg.descending = (seg.flags & keyflag::descending) != 0;
             seg.caseInsensitive = (seg.flags & keyflag::caseInsensitive) != 0;
 
+            constexpr std::uint16_t keyLevel = keyflag::duplicates | keyflag::modifiable;
             if (key.segments.empty()) {
                 key.duplicates = (seg.flags & keyflag::duplicates) != 0;
                 key.modifiable = (seg.flags & keyflag::modifiable) != 0;
+            } else if ((seg.flags & keyLevel) != (key.segments.front().flags & keyLevel)) {
+                return status::invalidKeyFlags;
             }
             if (key.length + seg.length > maxKeyLength) return status::invalidKeyDefinition;
             key.length = static_cast<std::uint16_t>(key.length + seg.length);
@@ -114,7 +117,7 @@ std::string encodeDescription(const FileDescription& d) {
     unsigned char* p = coding::bytes(out);
     coding::putU16(p + filespec::recordLength, d.recordLength);
     coding::putU16(p + filespec::pageSize, d.pageSize);
-    coding::putU16(p + filespec::keyCount, static_cast<std::uint16_t>(d.keys.size()));
+    p[filespec::keyCount] = static_cast<unsigned char>(d.keys.size());
     coding::putU16(p + filespec::fileFlags, d.fileFlags);
     std::size_t offset = filespec::size;
     for (const KeySpec& key : d.keys) {
@@ -133,9 +136,14 @@ std::string encodeDescription(const FileDescription& d) {
 std::string statAnswer(const FileDescription& d, std::uint32_t recordCount) {
     std::string out = encodeDescription(d);
     unsigned char* p = coding::bytes(out);
-    // The Stat form holds the number of keys in one byte, the count in four.
-    p[filespec::keyCount + 1] = 0;
     coding::putU32(p + filespec::recordCount, recordCount);
+    std::size_t offset = filespec::size;
+    for (std::size_t k = 0; k < d.keys.size(); ++k) {
+        for (std::size_t s = 0; s < d.keys[k].segments.size(); ++s) {
+            p[offset + segspec::keyNumber] = static_cast<unsigned char>(k);
+            offset += segspec::size;
+        }
+    }
     return out;
 }
 

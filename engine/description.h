@@ -17,7 +17,8 @@ namespace filespec {
 inline constexpr std::size_t size = 16;
 inline constexpr std::size_t recordLength = 0;  // 16 bits
 inline constexpr std::size_t pageSize = 2;      // 16 bits
-inline constexpr std::size_t keyCount = 4;      // 16 bits in Create; Stat: 8 bits, then a zero byte
+inline constexpr std::size_t keyCount = 4;      // 8 bits
+inline constexpr std::size_t fileVersion = 5;   // 8 bits: Stat with key number -1; ignored by Create
 inline constexpr std::size_t recordCount = 6;   // 32 bits, Stat only
 inline constexpr std::size_t fileFlags = 10;    // 16 bits
 }  // namespace filespec
@@ -28,8 +29,9 @@ inline constexpr std::size_t size = 16;
 inline constexpr std::size_t position = 0;        // 16 bits, 1-based
 inline constexpr std::size_t length = 2;          // 16 bits
 inline constexpr std::size_t flags = 4;           // 16 bits
-inline constexpr std::size_t distinctValues = 6;  // 32 bits, Stat only (always 0 here)
+inline constexpr std::size_t distinctValues = 6;  // 32 bits, Stat only
 inline constexpr std::size_t extendedType = 10;   // 8 bits
+inline constexpr std::size_t keyNumber = 14;      // 8 bits, Stat: the key the segment belongs to
 }  // namespace segspec
 
 // Key flags.
@@ -61,10 +63,14 @@ inline constexpr std::uint16_t blankTruncation = 0x0002;
 inline constexpr std::uint16_t keyOnly = 0x0010;
 }  // namespace fileflag
 
+// The file version Stat reports (with key number -1): 7.0.
+inline constexpr std::uint8_t fileVersionByte = 0x70;
+
 // Limits of a description.
 inline constexpr std::uint16_t maxRecordLength = 1536;
 inline constexpr std::uint16_t minPageSize = 512;
 inline constexpr std::uint16_t maxPageSize = 4096;
+inline constexpr std::size_t maxKeys = 119;
 inline constexpr std::size_t maxSegments = 119;
 inline constexpr std::size_t maxKeyLength = 255;
 
@@ -104,15 +110,19 @@ struct FileDescription {
 };
 
 // Reads and checks a creation description from the first `size` bytes of
-// `bytes`. Its length follows from the number of keys and the segment flags,
-// so bytes after it (such as blank padding) are ignored. Statuses: 28 record
+// `bytes`. Its length follows from the number of keys (byte 4; byte 5 is the
+// file version of a Stat answer and is ignored, so a Stat answer is a valid
+// description) and the segment flags, so bytes after it (such as blank
+// padding) are ignored. Zero keys make a data-only file. Statuses: 28 record
 // length not 1..1536 or file flags asking for variable-length or key-only
-// records; 24 page size not a multiple of 512 in 512..4096; 26 number of keys
-// not 1..119, or more than 119 segments; 27 a segment outside the record;
-// 29 a segment of length 0, a key longer than 255 bytes, an integer segment
-// not 1, 2, 4 or 8 bytes long, or a key type or flag the engine cannot order
-// (null keys, alternate collation, supplemental keys, other extended types,
-// case-insensitive numbers); 22 when `size` ends inside the description.
+// records; 24 page size not a multiple of 512 in 512..4096; 26 more than 119
+// keys or segments; 27 a segment outside the record; 29 a segment of length
+// 0, a key longer than 255 bytes, an integer segment not 1, 2, 4 or 8 bytes
+// long; 49 an extended key type the engine cannot order; 45 key flags the
+// engine does not keep (null keys, alternate collation, supplemental keys,
+// case-insensitive numbers) or key-level flags (duplicates, modifiable) that
+// differ between the segments of one key; 22 when `size` ends inside the
+// description.
 std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, FileDescription& out);
 
 // The description in its stored form: encodedSize() bytes, with the fields
@@ -120,7 +130,8 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
 std::string encodeDescription(const FileDescription& description);
 
 // The Stat answer (encodedSize() bytes): the description with the record
-// count, byte 5 zero and every distinct-values count 0.
+// count, the key number in byte 14 of every segment, byte 5 zero and every
+// distinct-values count 0 (the caller fills those).
 std::string statAnswer(const FileDescription& description, std::uint32_t recordCount);
 
 }  // namespace engine

@@ -1,0 +1,598 @@
+// Conformance of BTRCALL to the documented record-manager API, case by case,
+// on every storage backend. Each case names its source: the operation (and
+// its code) in the Btrieve API Guide, and the status in the status-code
+// reference. Cases with two processes use fork: a child forked before the
+// parent opens anything plays the other program, and both step together
+// through pipes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "engine_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace engine_test;
+
+// The storage backends the seam offers. A backend names where its data
+// files live; every case runs on each.
+struct Backend {
+    const char* name;
+    std::string (*path)(const std::string& dir, const std::string& base);
+};
+const Backend kBackends[] = {
+    {"sqlite", [](const std::string& dir, const std::string& base) { return dir + base; }},
+};
+
+constexpr std::uint16_t opBegin = 19, opEnd = 20, opAbort = 21, opGetPosition = 22,
+                        opGetDirect = 23, opStepNext = 24, opStop = 25, opVersion = 26,
+                        opUnlock = 27, opStepFirst = 33, opStepLast = 34, opStepPrevious = 35;
+constexpr std::uint16_t getKey = 50, singleWait = 100, singleNoWait = 200, multipleNoWait = 400;
+
+// Records of 24 bytes: a 4-byte integer key 0 (unique), a 4-byte string key
+// 1 with duplicates (modifiable), the rest payload.
+const std::string kDescription =
+    makeDescription(24, {{{1, 4, 0x0100, 1}}, {{5, 4, 0x0001 | 0x0002}}});
+
+std::string rec(std::int32_t number, const std::string& group, const std::string& payload = "") {
+    std::string r = le32(number) + group;
+    r.resize(8, ' ');
+    r += payload;
+    r.resize(24, '.');
+    return r;
+}
+
+std::int32_t numberOf(const Btr& b) { return coding::getI32(b.data); }
+
+// Two pipes between the parent and one child, for stepping in turn.
+class Partner {
+public:
+    // Forks; the child runs `body` and exits with its result (0: all its
+    // checks held).
+    explicit Partner(const std::function<int(Partner&)>& body) {
+        if (::pipe(toChild_) != 0 || ::pipe(toParent_) != 0) std::abort();
+        pid_ = ::fork();
+        if (pid_ < 0) std::abort();
+        if (pid_ == 0) {
+            ::close(toChild_[1]);
+            ::close(toParent_[0]);
+            readFd_ = toChild_[0];
+            writeFd_ = toParent_[1];
+            const int result = body(*this);
+            Btr().call(opReset, 0, 0);
+            ::_exit(result);
+        }
+        ::close(toChild_[0]);
+        ::close(toParent_[1]);
+        readFd_ = toParent_[0];
+        writeFd_ = toChild_[1];
+    }
+    ~Partner() {
+        ::close(readFd_);
+        ::close(writeFd_);
+        if (pid_ > 0 && !joined_) join();
+    }
+    void signal() {
+        const char c = 'x';
+        if (::write(writeFd_, &c, 1) != 1) std::abort();
+    }
+    bool wait() {
+        char c = 0;
+        return ::read(readFd_, &c, 1) == 1;
+    }
+    // The child's result.
+    int join() {
+        joined_ = true;
+        int st = 0;
+        ::waitpid(pid_, &st, 0);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 100;
+    }
+
+private:
+    int toChild_[2] = {-1, -1};
+    int toParent_[2] = {-1, -1};
+    int readFd_ = -1;
+    int writeFd_ = -1;
+    pid_t pid_ = -1;
+    bool joined_ = false;
+};
+
+class Conformance : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        path = GetParam().path(tmp.dir(), "conf.dat");
+        other = GetParam().path(tmp.dir(), "other.dat");
+        Btr maker;
+        ASSERT_EQ(maker.create(path, kDescription), 0);
+        ASSERT_EQ(maker.create(other, kDescription), 0);
+    }
+    void TearDown() override { Btr().call(opReset, 0, 0); }
+
+    // Opens `b` on the file and fills it with the numbers 10, 20, ... given.
+    void fill(Btr& b, std::initializer_list<std::int32_t> numbers) {
+        ASSERT_EQ(b.open(path), 0);
+        for (const std::int32_t n : numbers) ASSERT_EQ(b.insert(rec(n, n % 20 == 0 ? "EVEN" : "ODD")), 0);
+    }
+
+    testing_support::TempDir tmp;
+    std::string path, other;
+};
+
+// ---- Update (3), Delete (4); status 80: the record changed since it was read.
+
+TEST_P(Conformance, UpdateAndDeleteOfARecordChangedSinceItWasReadGive80) {
+    Btr a, b;
+    fill(a, {10, 20});
+    ASSERT_EQ(b.open(path), 0);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(10)), 0);
+    ASSERT_EQ(b.get(opGetEqual, 0, le32(10)), 0);
+    ASSERT_EQ(b.update(rec(10, "ODD", "by b")), 0);
+    EXPECT_EQ(a.update(rec(10, "ODD", "by a")), 80);
+    EXPECT_EQ(a.call(opDelete, 0, 0), 80);
+    ASSERT_EQ(b.get(opGetEqual, 0, le32(10)), 0);
+    EXPECT_EQ(b.record(), rec(10, "ODD", "by b"));  // b's change was kept
+    // Read again, the record can be written.
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(10)), 0);
+    EXPECT_EQ(a.update(rec(10, "ODD", "by a")), 0);
+    // A position block's own writes never conflict with itself.
+    EXPECT_EQ(a.update(rec(10, "ODD", "again")), 0);
+    EXPECT_EQ(a.call(opDelete, 0, 0), 0);
+}
+
+TEST_P(Conformance, AnotherProcessChangingTheRecordGives80) {
+    Btr seed;
+    fill(seed, {10});
+    seed.close();
+    Partner child([this](Partner& p) {
+        Btr b;
+        p.wait();
+        if (b.open(path) != 0 || b.get(opGetEqual, 0, le32(10)) != 0) return 1;
+        if (b.update(rec(10, "ODD", "child")) != 0) return 2;
+        b.close();
+        p.signal();
+        return 0;
+    });
+    Btr a;
+    ASSERT_EQ(a.open(path), 0);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(10)), 0);
+    child.signal();
+    ASSERT_TRUE(child.wait());
+    EXPECT_EQ(a.update(rec(10, "ODD", "parent")), 80);
+    EXPECT_EQ(child.join(), 0);
+}
+
+// ---- Status 21: the key buffer is shorter than the key; nothing is written.
+
+TEST_P(Conformance, KeyBufferShorterThanTheKeyGives21AndWritesNothing) {
+    Btr a;
+    fill(a, {10, 20});
+    std::memset(a.key, 0xEE, sizeof a.key);
+    coding::putI32(a.key, 10);
+    std::memset(a.data, 0xDD, sizeof a.data);
+    EXPECT_EQ(a.call(opGetEqual, sizeof a.data, 0, 2), 21);
+    EXPECT_EQ(a.key[4], 0xEE);
+    EXPECT_EQ(a.data[0], 0xDD);
+    EXPECT_EQ(a.call(opGetFirst, sizeof a.data, 1, 3), 21);
+    EXPECT_EQ(a.key[4], 0xEE);
+    // Insert (2) and Update (3) store nothing.
+    std::memcpy(a.data, rec(30, "ODD").data(), 24);
+    EXPECT_EQ(a.call(opInsert, 24, 0, 3), 21);
+    EXPECT_EQ(a.recordCount(), 2u);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(10)), 0);
+    std::memcpy(a.data, rec(10, "ODD", "changed").data(), 24);
+    EXPECT_EQ(a.call(opUpdate, 24, 0, 1), 21);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(10)), 0);
+    EXPECT_EQ(a.record(), rec(10, "ODD"));
+    // The key's own length is enough.
+    EXPECT_EQ(a.call(opGetEqual, sizeof a.data, 0, 4), 0);
+}
+
+// ---- Insert (2), Update (3) with key number -1: no currency change.
+
+TEST_P(Conformance, InsertAndUpdateWithoutCurrencyChangeKeepThePosition) {
+    Btr a;
+    fill(a, {10, 30});
+    ASSERT_EQ(a.get(opGetFirst, 0), 0);  // at 10 along key 0
+    std::memset(a.key, 0xEE, sizeof a.key);
+    std::memcpy(a.data, rec(20, "EVEN").data(), 24);
+    EXPECT_EQ(a.call(opInsert, 24, -1), 0);
+    EXPECT_EQ(a.key[0], 0xEE);  // the key buffer is not touched
+    EXPECT_EQ(a.recordCount(), 3u);
+    ASSERT_EQ(a.call(opGetNext, sizeof a.data, 0), 0);
+    EXPECT_EQ(numberOf(a), 20);  // the next after 10, so the position stayed
+    std::memcpy(a.data, rec(20, "EVEN", "upd").data(), 24);
+    EXPECT_EQ(a.call(opUpdate, 24, -1), 0);
+    ASSERT_EQ(a.call(opGetNext, sizeof a.data, 0), 0);
+    EXPECT_EQ(numberOf(a), 30);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(20)), 0);
+    EXPECT_EQ(a.record(), rec(20, "EVEN", "upd"));
+}
+
+// ---- Get Next (6), Get Previous (7): status 7, a different key number.
+
+TEST_P(Conformance, GetNextOrPreviousAlongAnotherKeyGives7) {
+    Btr a;
+    fill(a, {10, 20});
+    ASSERT_EQ(a.get(opGetFirst, 0), 0);
+    EXPECT_EQ(a.call(opGetNext, sizeof a.data, 1), 7);
+    EXPECT_EQ(a.call(opGetPrevious, sizeof a.data, 1), 7);
+    ASSERT_EQ(a.call(opGetNext, sizeof a.data, 0), 0);  // the position was kept
+    EXPECT_EQ(numberOf(a), 20);
+}
+
+// ---- Status 22 on a Get: the data buffer is shorter than the record.
+
+TEST_P(Conformance, GetIntoAShortDataBufferGives22WithTheFirstPartAndMoves) {
+    Btr a;
+    fill(a, {10, 20, 30});
+    std::memset(a.data, 0xDD, sizeof a.data);
+    a.setKey(le32(20));
+    ASSERT_EQ(a.call(opGetEqual, 6, 0), 22);
+    EXPECT_EQ(a.length, 6u);
+    EXPECT_EQ(a.record(), rec(20, "EVEN").substr(0, 6));
+    EXPECT_EQ(a.data[6], 0xDD);  // nothing beyond the length offered
+    EXPECT_EQ(a.keyBytes(4), le32(20));
+    ASSERT_EQ(a.call(opGetNext, sizeof a.data, 0), 0);  // the position is the record read
+    EXPECT_EQ(numberOf(a), 30);
+}
+
+// ---- Stat (15): counts, distinct values, key numbers, file version.
+
+TEST_P(Conformance, StatGivesDistinctValuesKeyNumbersAndTheVersion) {
+    Btr a;
+    fill(a, {10, 20, 30, 40, 50});  // key 1: ODD x3, EVEN x2
+    ASSERT_EQ(a.call(opStat, sizeof a.data, 0), 0);
+    ASSERT_EQ(a.length, 16u + 2 * 16u);
+    EXPECT_EQ(a.data[4], 2);                      // number of keys
+    EXPECT_EQ(coding::getU32(a.data + 6), 5u);    // records
+    EXPECT_EQ(coding::getU32(a.data + 16 + 6), 5u);   // key 0: unique
+    EXPECT_EQ(coding::getU32(a.data + 32 + 6), 2u);   // key 1: two values
+    EXPECT_EQ(a.data[16 + 14], 0);                // key number of each segment
+    EXPECT_EQ(a.data[32 + 14], 1);
+    EXPECT_EQ(a.data[5], 0);
+    ASSERT_EQ(a.call(opStat, sizeof a.data, -1), 0);  // key number -1: with the version
+    EXPECT_GE(a.data[5], 0x60);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(20)), 0);
+    ASSERT_EQ(a.update(rec(20, "NEW")), 0);
+    ASSERT_EQ(a.call(opStat, sizeof a.data, 0), 0);
+    EXPECT_EQ(coding::getU32(a.data + 32 + 6), 3u);  // counted again after a change
+}
+
+// ---- Create (14).
+
+TEST_P(Conformance, CreateTakesAStatAnswerAsItsDescription) {
+    Btr a;
+    fill(a, {10});
+    ASSERT_EQ(a.call(opStat, sizeof a.data, -1), 0);
+    const std::string answer = a.record();
+    Btr maker;
+    ASSERT_EQ(maker.create(GetParam().path(tmp.dir(), "copy.dat"), answer), 0);
+    Btr copy;
+    ASSERT_EQ(copy.open(GetParam().path(tmp.dir(), "copy.dat")), 0);
+    ASSERT_EQ(copy.call(opStat, sizeof copy.data, 0), 0);
+    EXPECT_EQ(copy.data[4], 2);
+    EXPECT_EQ(coding::getU32(copy.data + 6), 0u);
+}
+
+TEST_P(Conformance, CreateOfADataOnlyFile) {
+    const std::string dataOnly = GetParam().path(tmp.dir(), "plain.dat");
+    Btr a;
+    ASSERT_EQ(a.create(dataOnly, makeDescription(16, {})), 0);
+    ASSERT_EQ(a.open(dataOnly), 0);
+    ASSERT_EQ(a.insert(std::string(16, 'a')), 0);
+    ASSERT_EQ(a.insert(std::string(16, 'b')), 0);
+    ASSERT_EQ(a.call(opStepFirst, sizeof a.data, 0), 0);
+    EXPECT_EQ(a.record(), std::string(16, 'a'));
+    ASSERT_EQ(a.call(opStepNext, sizeof a.data, 0), 0);
+    EXPECT_EQ(a.record(), std::string(16, 'b'));
+    EXPECT_EQ(a.get(opGetFirst, 0), 6);  // no key to read along
+    EXPECT_EQ(a.recordCount(), 2u);
+}
+
+TEST_P(Conformance, CreateReplacesAnExistingFileOnlyWithKeyNumberZero) {
+    Btr a;
+    fill(a, {10});
+    a.close();
+    Btr maker;
+    for (const std::int8_t mode : {-1, -3, 5}) {
+        EXPECT_EQ(maker.create(path, kDescription, mode), 59) << int{mode};
+    }
+    ASSERT_EQ(a.open(path), 0);
+    EXPECT_EQ(a.recordCount(), 1u);
+    a.close();
+    EXPECT_EQ(maker.create(path, kDescription, 0), 0);
+    ASSERT_EQ(a.open(path), 0);
+    EXPECT_EQ(a.recordCount(), 0u);
+}
+
+TEST_P(Conformance, CreateRefusals) {
+    struct Case {
+        const char* what;
+        std::string description;
+        std::int16_t status;
+    };
+    const Case cases[] = {
+        // 45: key flags differ between the segments of one key.
+        {"segments disagree on duplicates",
+         makeDescription(24, {{{1, 2, 0x0001}, {3, 2, 0x0000}}}), 45},
+        {"segments disagree on modifiable",
+         makeDescription(24, {{{1, 2, 0x0002}, {3, 2, 0x0000}}}), 45},
+        // 49: an extended key type that does not exist.
+        {"unknown extended type", makeDescription(24, {{{1, 4, 0x0100, 99}}}), 49},
+        // 26: more keys than the file may have.
+        {"120 keys", [] {
+             std::string d = makeDescription(240, {{{1, 2}}});
+             d[4] = static_cast<char>(120);
+             return d;
+         }(),
+         26},
+    };
+    for (const Case& c : cases) {
+        Btr maker;
+        EXPECT_EQ(maker.create(GetParam().path(tmp.dir(), "refused.dat"), c.description),
+                  c.status)
+            << c.what;
+    }
+}
+
+// ---- Stop (25), Version (26).
+
+TEST_P(Conformance, VersionAndStop) {
+    Btr a;
+    fill(a, {10});
+    ASSERT_EQ(a.call(opVersion, 5, 0), 0);
+    EXPECT_EQ(a.length, 5u);
+    EXPECT_GE(coding::getU16(a.data), 6);  // version
+    EXPECT_NE(a.data[4], 0);               // platform letter
+    EXPECT_EQ(a.call(opVersion, 4, 0), 22);
+    ASSERT_EQ(a.call(opStop, 0, 0), 0);
+    EXPECT_EQ(a.get(opGetFirst, 0), 3);  // Stop closed every file
+    ASSERT_EQ(a.open(path), 0);          // and the record manager still serves
+    EXPECT_EQ(a.recordCount(), 1u);
+}
+
+// ---- Get Position (22), Get Direct (23).
+
+TEST_P(Conformance, GetPositionAndGetDirect) {
+    Btr a;
+    fill(a, {10, 20, 30});
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(20)), 0);
+    ASSERT_EQ(a.call(opGetPosition, sizeof a.data, 0), 0);
+    ASSERT_EQ(a.length, 4u);
+    const std::string address(reinterpret_cast<const char*>(a.data), 4);
+    ASSERT_EQ(a.update(rec(20, "EVEN", "moved?")), 0);
+    ASSERT_EQ(a.get(opGetFirst, 0), 0);
+    // The address stays the record's, along any key.
+    std::memcpy(a.data, address.data(), 4);
+    ASSERT_EQ(a.call(opGetDirect, sizeof a.data, 1), 0);
+    EXPECT_EQ(a.record(), rec(20, "EVEN", "moved?"));
+    EXPECT_EQ(a.keyBytes(4), "EVEN");
+    // The position is the record along key 1: next is the ODD group.
+    ASSERT_EQ(a.call(opGetNext, sizeof a.data, 1), 0);
+    EXPECT_EQ(a.keyBytes(4), "ODD ");
+    // Status 43 for an address that names no record.
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(20)), 0);
+    ASSERT_EQ(a.call(opDelete, 0, 0), 0);
+    std::memcpy(a.data, address.data(), 4);
+    EXPECT_EQ(a.call(opGetDirect, sizeof a.data, 0), 43);
+    // Get Position without a current record: 8.
+    EXPECT_EQ(a.call(opGetPosition, sizeof a.data, 0), 8);
+}
+
+// ---- Get Key: the +50 bias on every Get.
+
+TEST_P(Conformance, GetKeyReturnsTheKeyAndNoRecord) {
+    Btr a;
+    fill(a, {10, 20, 30});
+    const std::uint16_t gets[] = {opGetEqual, opGetGreater, opGetGreaterOrEqual, opGetLess,
+                                  opGetLessOrEqual, opGetFirst, opGetLast};
+    for (const std::uint16_t op : gets) {
+        std::memset(a.data, 0xDD, sizeof a.data);
+        a.setKey(le32(20));
+        ASSERT_EQ(a.call(static_cast<std::uint16_t>(op + getKey), sizeof a.data, 0), 0) << op;
+        EXPECT_EQ(a.data[0], 0xDD) << op;
+    }
+    a.setKey(le32(20));
+    ASSERT_EQ(a.call(opGetEqual + getKey, sizeof a.data, 0), 0);
+    EXPECT_EQ(a.keyBytes(4), le32(20));
+    ASSERT_EQ(a.call(opGetNext + getKey, sizeof a.data, 0), 0);
+    EXPECT_EQ(a.keyBytes(4), le32(30));
+    EXPECT_EQ(a.call(opGetNext + getKey, sizeof a.data, 0), 9);
+}
+
+// ---- Step First (33), Step Next (24), Step Previous (35), Step Last (34).
+
+TEST_P(Conformance, StepsGoInPhysicalOrder) {
+    Btr a;
+    fill(a, {30, 10, 20});  // inserted in this order
+    ASSERT_EQ(a.call(opStepPrevious, sizeof a.data, 0), 0);  // from the last insert
+    EXPECT_EQ(numberOf(a), 10);
+    Btr b;
+    ASSERT_EQ(b.open(path), 0);
+    EXPECT_EQ(b.call(opStepNext, sizeof b.data, 0), 8);  // no position yet
+    std::string order;
+    for (std::int16_t st = b.call(opStepFirst, sizeof b.data, 0); st == 0;
+         st = b.call(opStepNext, sizeof b.data, 0)) {
+        order += std::to_string(numberOf(b)) + " ";
+    }
+    EXPECT_EQ(order, "30 10 20 ");
+    EXPECT_EQ(b.call(opStepNext, sizeof b.data, 0), 9);
+    ASSERT_EQ(b.call(opStepLast, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 20);
+    ASSERT_EQ(b.call(opStepPrevious, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 10);
+    // A Step leaves no key position: Get Next needs a Get first.
+    EXPECT_EQ(b.call(opGetNext, sizeof b.data, 0), 8);
+    // Steps may be locked like Gets, and Update works on the record stepped to.
+    EXPECT_EQ(b.update(rec(10, "ODD", "stepped")), 0);
+}
+
+// ---- Begin (19, 1019), End (20), Abort (21) Transaction.
+
+TEST_P(Conformance, TransactionStatuses) {
+    Btr a;
+    EXPECT_EQ(a.call(opEnd, 0, 0), 39);    // End without Begin
+    EXPECT_EQ(a.call(opAbort, 0, 0), 39);  // Abort without Begin
+    ASSERT_EQ(a.call(opBegin, 0, 0), 0);
+    EXPECT_EQ(a.call(opBegin, 0, 0), 37);         // nested Begin
+    EXPECT_EQ(a.call(opBegin + 1000, 0, 0), 37);  // concurrent form likewise
+    EXPECT_EQ(a.call(opEnd, 0, 0), 0);
+    ASSERT_EQ(a.call(opBegin + 1000, 0, 0), 0);
+    EXPECT_EQ(a.call(opAbort, 0, 0), 0);
+    EXPECT_EQ(a.call(opAbort, 0, 0), 39);
+}
+
+TEST_P(Conformance, TransactionOverTwoFilesIsAllOrNothing) {
+    Btr a, b;
+    ASSERT_EQ(a.open(path), 0);
+    ASSERT_EQ(b.open(other), 0);
+    ASSERT_EQ(a.call(opBegin, 0, 0), 0);
+    ASSERT_EQ(a.insert(rec(10, "ODD")), 0);
+    ASSERT_EQ(b.insert(rec(20, "EVEN")), 0);
+    EXPECT_EQ(a.recordCount(), 1u);  // the transaction sees its own work
+    ASSERT_EQ(a.call(opAbort, 0, 0), 0);
+    EXPECT_EQ(a.recordCount(), 0u);
+    EXPECT_EQ(b.recordCount(), 0u);
+
+    ASSERT_EQ(a.call(opBegin, 0, 0), 0);
+    ASSERT_EQ(a.insert(rec(10, "ODD")), 0);
+    ASSERT_EQ(b.insert(rec(20, "EVEN")), 0);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(10)), 0);
+    ASSERT_EQ(a.update(rec(10, "ODD", "in tx")), 0);
+    EXPECT_EQ(a.insert(rec(10, "DUP")), 5);  // a failed operation leaves the rest
+    ASSERT_EQ(b.close(), 0);                 // closing keeps the file in the transaction
+    ASSERT_EQ(a.call(opEnd, 0, 0), 0);
+    ASSERT_EQ(b.open(other), 0);
+    EXPECT_EQ(b.recordCount(), 1u);
+    ASSERT_EQ(a.get(opGetEqual, 0, le32(10)), 0);
+    EXPECT_EQ(a.record(), rec(10, "ODD", "in tx"));
+}
+
+TEST_P(Conformance, AnotherProcessSeesATransactionOnlyWhenItEnds) {
+    Partner child([this](Partner& p) {
+        Btr b;
+        if (b.open(path) != 0) return 1;
+        p.wait();  // the parent has inserted inside its transaction
+        if (b.recordCount() != 0) return 2;
+        p.signal();
+        p.wait();  // the parent has ended it
+        if (b.recordCount() != 2) return 3;
+        return 0;
+    });
+    Btr a, b;
+    ASSERT_EQ(a.open(path), 0);
+    ASSERT_EQ(a.call(opBegin, 0, 0), 0);
+    ASSERT_EQ(a.insert(rec(10, "ODD")), 0);
+    ASSERT_EQ(a.insert(rec(20, "EVEN")), 0);
+    child.signal();
+    ASSERT_TRUE(child.wait());
+    ASSERT_EQ(a.call(opEnd, 0, 0), 0);
+    child.signal();
+    EXPECT_EQ(child.join(), 0);
+}
+
+// ---- Record locks: the +100/+200/+300/+400 biases, Unlock (27); statuses 84,
+// 81, 93.
+
+TEST_P(Conformance, LockStatusesWithinOneProcess) {
+    Btr a;
+    fill(a, {10, 20});
+    EXPECT_EQ(a.call(opUnlock, 0, 0), 81);  // no lock to release
+    ASSERT_EQ(a.get(opGetEqual + singleNoWait, 0, le32(10)), 0);
+    EXPECT_EQ(a.get(opGetEqual + multipleNoWait, 0, le32(20)), 93);  // single and multiple mixed
+    EXPECT_EQ(a.call(opUnlock, 0, -2), 81);  // no multiple locks held
+    ASSERT_EQ(a.call(opUnlock, 0, 0), 0);
+    EXPECT_EQ(a.call(opUnlock, 0, 0), 81);
+    ASSERT_EQ(a.get(opGetEqual + multipleNoWait, 0, le32(10)), 0);
+    ASSERT_EQ(a.call(opGetPosition, sizeof a.data, 0), 0);
+    const std::string ten(reinterpret_cast<const char*>(a.data), 4);
+    ASSERT_EQ(a.get(opGetEqual + multipleNoWait, 0, le32(20)), 0);
+    std::memcpy(a.data, ten.data(), 4);
+    EXPECT_EQ(a.call(opUnlock, 4, -1), 0);
+    std::memcpy(a.data, ten.data(), 4);
+    EXPECT_EQ(a.call(opUnlock, 4, -1), 81);  // already released
+    EXPECT_EQ(a.call(opUnlock, 0, -2), 0);
+    // Lock biases on operations that do not read are refused.
+    EXPECT_EQ(a.call(opInsert + singleNoWait, 24, 0), 1);
+}
+
+TEST_P(Conformance, RecordLocksHoldAgainstAnotherProcess) {
+    Btr seed;
+    fill(seed, {10, 20});
+    seed.close();
+    Partner child([this](Partner& p) {
+        Btr b;
+        if (b.open(path) != 0) return 1;
+        p.wait();  // the parent holds a single lock on 10
+        if (b.get(opGetEqual + singleNoWait, 0, le32(10)) != 84) return 2;
+        if (b.record() != rec(10, "ODD")) return 3;  // the record is read all the same
+        if (b.update(rec(10, "ODD", "child")) != 84) return 4;
+        if (b.call(opDelete, 0, 0) != 84) return 5;
+        if (b.get(opGetEqual + singleNoWait, 0, le32(20)) != 0) return 6;  // another record
+        if (b.call(opUnlock, 0, 0) != 0) return 7;
+        if (b.get(opGetEqual, 0, le32(10)) != 0) return 8;  // plain reads are not held up
+        p.signal();
+        p.wait();  // the parent has released it
+        if (b.get(opGetEqual + singleWait, 0, le32(10)) != 0) return 9;
+        if (b.update(rec(10, "ODD", "child")) != 0) return 10;
+        p.signal();
+        p.wait();  // the parent holds a multiple lock on 20 and closed nothing
+        if (b.get(opStepFirst + multipleNoWait, 0) != 0) return 11;  // 10 is free
+        if (b.get(opGetEqual + multipleNoWait, 0, le32(20)) != 84) return 12;
+        p.signal();
+        p.wait();  // the parent closed the file: its locks ended
+        if (b.get(opGetEqual + multipleNoWait, 0, le32(20)) != 0) return 13;
+        return 0;
+    });
+    Btr a;
+    ASSERT_EQ(a.open(path), 0);
+    ASSERT_EQ(a.get(opGetEqual + singleNoWait, 0, le32(10)), 0);
+    child.signal();
+    ASSERT_TRUE(child.wait()) << "the child stopped at step " << child.join();
+    ASSERT_EQ(a.call(opUnlock, 0, 0), 0);
+    child.signal();
+    ASSERT_TRUE(child.wait());
+    ASSERT_EQ(a.get(opGetEqual + multipleNoWait, 0, le32(20)), 0);
+    child.signal();
+    ASSERT_TRUE(child.wait());
+    ASSERT_EQ(a.close(), 0);
+    child.signal();
+    EXPECT_EQ(child.join(), 0);
+}
+
+TEST_P(Conformance, LocksEndWithTheTransaction) {
+    Btr seed;
+    fill(seed, {10});
+    seed.close();
+    Partner child([this](Partner& p) {
+        Btr b;
+        if (b.open(path) != 0) return 1;
+        p.wait();
+        if (b.get(opGetEqual + singleNoWait, 0, le32(10)) != 84) return 2;
+        p.signal();
+        p.wait();
+        if (b.get(opGetEqual + singleNoWait, 0, le32(10)) != 0) return 3;
+        return 0;
+    });
+    Btr a;
+    ASSERT_EQ(a.open(path), 0);
+    ASSERT_EQ(a.call(opBegin, 0, 0), 0);
+    ASSERT_EQ(a.get(opGetEqual + singleNoWait, 0, le32(10)), 0);
+    child.signal();
+    ASSERT_TRUE(child.wait());
+    ASSERT_EQ(a.call(opEnd, 0, 0), 0);
+    child.signal();
+    EXPECT_EQ(child.join(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Conformance, ::testing::ValuesIn(kBackends),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
