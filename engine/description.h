@@ -49,12 +49,36 @@ inline constexpr std::uint16_t manualKey = 0x0200;
 inline constexpr std::uint16_t caseInsensitive = 0x0400;
 }  // namespace keyflag
 
-// Extended key types that the engine orders.
+// Extended key types that the engine orders (segspec::extendedType, with
+// keyflag::extendedType).
 namespace keytype {
 inline constexpr std::uint8_t string = 0;
 inline constexpr std::uint8_t integer = 1;
+inline constexpr std::uint8_t floatingPoint = 2;  // IEEE, 4 or 8 bytes
+inline constexpr std::uint8_t date = 3;           // day, month, year (16 bits)
+inline constexpr std::uint8_t time = 4;           // hundredths, seconds, minutes, hours
+inline constexpr std::uint8_t decimal = 5;        // packed digits, sign in the last nibble
+inline constexpr std::uint8_t money = 6;          // as decimal
+inline constexpr std::uint8_t logical = 7;        // 1 or 2 bytes, unsigned
+inline constexpr std::uint8_t numeric = 8;        // ASCII digits, sign overpunched in the last
+inline constexpr std::uint8_t bfloat = 9;         // Microsoft binary format, 4 or 8 bytes
+inline constexpr std::uint8_t lstring = 10;       // length byte, then the characters
+inline constexpr std::uint8_t zstring = 11;       // characters up to a zero byte
 inline constexpr std::uint8_t unsignedBinary = 14;
+inline constexpr std::uint8_t currency = 19;   // signed 64-bit integer
+inline constexpr std::uint8_t timestamp = 20;  // unsigned 64-bit integer
 }  // namespace keytype
+
+// An alternate collating sequence in a description: after the segment
+// specifications, one per number used in byte 15 of a segment that has the
+// alternate-collation flag: a signature byte, an 8-byte name and 256 bytes
+// giving each byte its place in the order.
+namespace collation {
+inline constexpr std::size_t size = 265;
+inline constexpr unsigned char signature = 0xAC;
+inline constexpr std::size_t table = 9;
+inline constexpr std::size_t segmentNumber = 15;  // in a segment specification
+}  // namespace collation
 
 // File flags that would change what a record is; refused by Create.
 namespace fileflag {
@@ -79,6 +103,14 @@ enum class SegmentType : std::uint8_t {
     String,    // byte by byte
     Unsigned,  // unsigned little-endian number of any length
     Integer,   // signed little-endian number of 1, 2, 4 or 8 bytes
+    Float,     // IEEE little-endian, 4 or 8 bytes
+    Date,      // 4 bytes: day, month, year (little-endian)
+    Time,      // 4 bytes: hundredths, seconds, minutes, hours
+    Decimal,   // packed decimal digits, the sign in the last nibble (D or B negative)
+    Numeric,   // ASCII digits, the last one carrying the sign ({ A-I positive, } J-R negative)
+    BFloat,    // Microsoft binary format, 4 or 8 bytes
+    LString,   // a length byte, then the characters
+    ZString,   // the characters up to the first zero byte
 };
 
 struct KeySegment {
@@ -89,6 +121,8 @@ struct KeySegment {
     SegmentType type = SegmentType::String;
     bool descending = false;
     bool caseInsensitive = false;
+    int collation = -1;  // index in FileDescription::collations, or none
+    std::string order;   // that collating sequence's 256 places, or empty
 };
 
 struct KeySpec {
@@ -103,10 +137,15 @@ struct FileDescription {
     std::uint16_t pageSize = 0;
     std::uint16_t fileFlags = 0;
     std::vector<KeySpec> keys;
+    // The alternate collating sequences, each as given (collation::size bytes).
+    std::vector<std::string> collations;
 
     std::size_t segmentCount() const;
-    // Bytes of the description (and of the Stat answer): 16 + 16 per segment.
-    std::size_t encodedSize() const { return filespec::size + segspec::size * segmentCount(); }
+    // Bytes of the description (and of the Stat answer): 16, 16 per segment,
+    // 265 per alternate collating sequence.
+    std::size_t encodedSize() const {
+        return filespec::size + segspec::size * segmentCount() + collation::size * collations.size();
+    }
 };
 
 // Reads and checks a creation description from the first `size` bytes of
@@ -118,11 +157,13 @@ struct FileDescription {
 // records; 24 page size not a multiple of 512 in 512..4096; 26 more than 119
 // keys or segments; 27 a segment outside the record; 29 a segment of length
 // 0, a key longer than 255 bytes, an integer segment not 1, 2, 4 or 8 bytes
-// long; 49 an extended key type the engine cannot order; 45 key flags the
-// engine does not keep (null keys, alternate collation, supplemental keys,
-// case-insensitive numbers) or key-level flags (duplicates, modifiable) that
-// differ between the segments of one key; 22 when `size` ends inside the
-// description.
+// long, or a typed segment of a length its type does not have; 49 an
+// extended key type the engine cannot order; 45 key flags the engine does
+// not keep (null keys, supplemental keys, case-insensitive or collated
+// numbers) or key-level flags (duplicates, modifiable) that differ between
+// the segments of one key; 48 an alternate collating sequence without its
+// signature; 22 when `size` ends inside the description (its collating
+// sequences included).
 std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, FileDescription& out);
 
 // The description in its stored form: encodedSize() bytes, with the fields

@@ -590,6 +590,165 @@ TEST_P(Conformance, LocksEndWithTheTransaction) {
     EXPECT_EQ(child.join(), 0);
 }
 
+// ---- Key types (extended types of the key specification) and their orders.
+
+std::string bytesOf(std::initializer_list<int> v) {
+    std::string s;
+    for (const int b : v) s += static_cast<char>(b);
+    return s;
+}
+std::string ieee32(float f) {
+    std::uint32_t u;
+    std::memcpy(&u, &f, 4);
+    std::string s(4, '\0');
+    coding::putU32(coding::bytes(s), u);
+    return s;
+}
+std::string ieee64(double d) {
+    std::uint64_t u;
+    std::memcpy(&u, &d, 8);
+    std::string s(8, '\0');
+    coding::putU64(coding::bytes(s), u);
+    return s;
+}
+std::string date(int y, int m, int d) { return bytesOf({d, m, y & 0xFF, y >> 8}); }
+std::string timeOf(int h, int m, int s, int hs) { return bytesOf({hs, s, m, h}); }
+
+struct TypeOrder {
+    const char* type;
+    std::uint8_t extendedType;
+    std::uint16_t flags;
+    std::vector<std::string> ascending;  // values of the segment, in the documented order
+};
+
+TEST_P(Conformance, KeyTypesKeepTheirDocumentedOrders) {
+    const std::vector<TypeOrder> cases = {
+        {"float (2), 4 bytes", 2, 0,
+         {ieee32(-1e10f), ieee32(-2.5f), ieee32(-0.125f), ieee32(0.0f), ieee32(0.125f),
+          ieee32(3.0f), ieee32(1e10f)}},
+        {"float (2), 8 bytes", 2, 0, {ieee64(-7.25), ieee64(-1e-300), ieee64(0), ieee64(1e300)}},
+        {"date (3)", 3, 0,
+         {date(1999, 12, 31), date(2000, 1, 1), date(2000, 1, 2), date(2000, 2, 1),
+          date(2026, 1, 1)}},
+        {"time (4)", 4, 0,
+         {timeOf(0, 0, 0, 1), timeOf(0, 0, 1, 0), timeOf(0, 1, 0, 0), timeOf(9, 59, 59, 99),
+          timeOf(10, 0, 0, 0)}},
+        // Packed digits, the sign in the last nibble (C or F positive, D negative).
+        {"decimal (5)", 5, 0,
+         {bytesOf({0x99, 0x9D}), bytesOf({0x01, 0x0D}), bytesOf({0x00, 0x0C}),
+          bytesOf({0x00, 0x1F}), bytesOf({0x12, 0x3C}), bytesOf({0x99, 0x9F})}},
+        {"money (6)", 6, 0, {bytesOf({0x50, 0x0D}), bytesOf({0x00, 0x5C}), bytesOf({0x10, 0x0C})}},
+        {"logical (7)", 7, 0, {bytesOf({0, 0}), bytesOf({1, 0}), bytesOf({0, 1})}},
+        // Digits, the sign overpunched on the last: } J-R negative, { A-I positive.
+        {"numeric (8)", 8, 0, {"12R", "12J", "00}", "000", "00A", "009", "123", "12I"}},
+        // Microsoft binary format: exponent last, sign in the byte before.
+        {"bfloat (9)", 9, 0,
+         {bytesOf({0, 0, 0x80, 0x82}), bytesOf({0, 0, 0x80, 0x81}), bytesOf({0, 0, 0, 0}),
+          bytesOf({0, 0, 0x00, 0x81}), bytesOf({0, 0, 0x40, 0x81}), bytesOf({0, 0, 0x00, 0x82})}},
+        {"lstring (10)", 10, 0,
+         {bytesOf({0, 'z', 'z', 'z'}), bytesOf({1, 'a', 'z', 'z'}), bytesOf({3, 'a', 'b', 'c'}),
+          bytesOf({2, 'b', 0, 0})}},
+        {"zstring (11)", 11, 0, {bytesOf({0, 'z', 'z', 'z'}), bytesOf({'a', 0, 'z', 'z'}),
+                                 bytesOf({'a', 'b', 0, 0}), bytesOf({'b', 0, 0, 0})}},
+        {"zstring (11), case-insensitive", 11, 0x0400,
+         {bytesOf({'a', 'B', 0, 0}), bytesOf({'A', 'c', 0, 0}), bytesOf({'b', 0, 0, 0})}},
+        {"unsigned binary (14)", 14, 0,
+         {bytesOf({1, 0, 0, 0}), bytesOf({0xFF, 0, 0, 0}), bytesOf({0, 1, 0, 0}),
+          bytesOf({0, 0, 0, 0x80})}},
+        {"currency (19)", 19, 0,
+         {ieee64(-1.0) /* any negative 64-bit integer */, std::string(8, '\0'),
+          bytesOf({1, 0, 0, 0, 0, 0, 0, 0}), bytesOf({0, 1, 0, 0, 0, 0, 0, 0})}},
+        {"timestamp (20)", 20, 0,
+         {bytesOf({5, 0, 0, 0, 0, 0, 0, 0}), bytesOf({0, 0, 0, 0, 0, 0, 0, 1}),
+          bytesOf({0, 0, 0, 0, 0, 0, 0, 2})}},
+    };
+    int n = 0;
+    for (const TypeOrder& c : cases) {
+        const std::uint16_t length = static_cast<std::uint16_t>(c.ascending.front().size());
+        const std::string file = GetParam().path(tmp.dir(), "type" + std::to_string(n++) + ".dat");
+        Btr b;
+        ASSERT_EQ(b.create(file, makeDescription(static_cast<std::uint16_t>(length + 2),
+                                                 {{{1, length, static_cast<std::uint16_t>(
+                                                                   0x0100 | c.flags),
+                                                    c.extendedType}}})),
+                  0)
+            << c.type;
+        ASSERT_EQ(b.open(file), 0);
+        // Inserted in reverse, with their rank after the value.
+        for (std::size_t i = c.ascending.size(); i-- > 0;) {
+            ASSERT_EQ(b.insert(c.ascending[i] + static_cast<char>(i) + '.'), 0) << c.type << " " << i;
+        }
+        std::string ranks;
+        for (std::int16_t st = b.get(opGetFirst, 0); st == 0; st = b.call(opGetNext, sizeof b.data, 0)) {
+            ranks += static_cast<char>('0' + b.data[length]);
+        }
+        std::string expected;
+        for (std::size_t i = 0; i < c.ascending.size(); ++i) expected += static_cast<char>('0' + i);
+        EXPECT_EQ(ranks, expected) << c.type;
+        b.close();
+    }
+}
+
+TEST_P(Conformance, KeyTypeRefusals) {
+    struct Case {
+        const char* what;
+        std::string description;
+        std::int16_t status;
+    };
+    const Case cases[] = {
+        {"float of 6 bytes (29)", makeDescription(8, {{{1, 6, 0x0100, 2}}}), 29},
+        {"date of 3 bytes (29)", makeDescription(8, {{{1, 3, 0x0100, 3}}}), 29},
+        {"currency of 4 bytes (29)", makeDescription(8, {{{1, 4, 0x0100, 19}}}), 29},
+        {"note (12), not a key type (49)", makeDescription(8, {{{1, 4, 0x0100, 12}}}), 49},
+        {"case-insensitive float (45)", makeDescription(8, {{{1, 4, 0x0100 | 0x0400, 2}}}), 45},
+        {"collated integer (45)", makeDescription(8, {{{1, 4, 0x0100 | 0x0020, 1}}}), 45},
+    };
+    for (const Case& c : cases) {
+        Btr maker;
+        EXPECT_EQ(maker.create(GetParam().path(tmp.dir(), "refused.dat"), c.description), c.status)
+            << c.what;
+    }
+}
+
+// ---- An alternate collating sequence given in the description; status 48.
+
+TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
+    // An order in which the vowels come first, then the other bytes.
+    std::string acs(265, '\0');
+    acs[0] = static_cast<char>(0xAC);
+    std::memcpy(&acs[1], "VOWELS1 ", 8);
+    std::string rest;
+    for (int c = 0; c < 256; ++c) {
+        if (std::string("AEIOU").find(static_cast<char>(c)) == std::string::npos) rest += static_cast<char>(c);
+    }
+    const std::string order = std::string("AEIOU") + rest;
+    for (int i = 0; i < 256; ++i) acs[9 + static_cast<unsigned char>(order[static_cast<std::size_t>(i)])] = static_cast<char>(i);
+    const std::string description = makeDescription(4, {{{1, 2, 0x0020}}}) + acs;
+    const std::string file = GetParam().path(tmp.dir(), "acs.dat");
+    Btr b;
+    ASSERT_EQ(b.create(file, description), 0);
+    ASSERT_EQ(b.open(file), 0);
+    for (const char* v : {"BA..", "AB..", "UZ..", "ZZ.."}) ASSERT_EQ(b.insert(v), 0);
+    std::string got;
+    for (std::int16_t st = b.get(opGetFirst, 0); st == 0; st = b.call(opGetNext, sizeof b.data, 0)) {
+        got += b.record().substr(0, 2) + " ";
+    }
+    EXPECT_EQ(got, "AB UZ BA ZZ ");
+    // Stat gives the sequence back after the key specifications.
+    ASSERT_EQ(b.call(opStat, sizeof b.data, 0), 0);
+    ASSERT_EQ(b.length, 16u + 16u + 265u);
+    EXPECT_EQ(b.record().substr(32), acs);
+    // A sequence without its signature byte: 48.
+    std::string bad = acs;
+    bad[0] = 0x00;
+    Btr maker;
+    EXPECT_EQ(maker.create(GetParam().path(tmp.dir(), "badacs.dat"), makeDescription(4, {{{1, 2, 0x0020}}}) + bad), 48);
+    // A description that ends before its sequence: 22.
+    maker.setKey(GetParam().path(tmp.dir(), "short.dat"));
+    std::memcpy(maker.data, description.data(), description.size());
+    EXPECT_EQ(maker.call(opCreate, 16 + 16 + 100, -1), 22);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Conformance, ::testing::ValuesIn(kBackends),
                          [](const ::testing::TestParamInfo<Backend>& info) {
                              return std::string(info.param.name);

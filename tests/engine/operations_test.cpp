@@ -238,7 +238,9 @@ TEST_F(Operations, CreateRefusalsLeaveNoFileBehind) {
         {empty.dir() + "a.dat", makeDescription(20, {{{19, 4}}}), 27},
         {empty.dir() + "a.dat", makeDescription(2000, {{{1, 4}}}), 28},
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 3, 0x0100, 1}}}), 29},
-        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0020}}}), 45},
+        // Blank padding where the collating sequence should be.
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0020}}}), 48},
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0008}}}), 45},
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0100, 99}}}), 49},
         {empty.dir() + "no\\such\\folder\\a.dat", kDescription, 25},
         {"", kDescription, 25},
