@@ -11,23 +11,15 @@
 #include <cstdint>
 #include <string>
 
-// Fixed sizes of every record-manager call of the data layer.
-constexpr int kDataBufferSize = 1536;
-constexpr int kKeyBufferSize = 256;
-constexpr int kPositionBlockSize = 128;
-constexpr int kMaxPathLength = 255;
-constexpr int kSlotCount = 40;  // slots 1..40; entry 0 is scratch
+#include "data/status.h"
+#include "engine/api.h"
 
-// Statuses of the data layer's own.
-constexpr std::int16_t kStatusFileNotOpen = 3;         // file number not registered
-constexpr std::int16_t kStatusAlreadyOpen = 1002;      // file number already registered
-constexpr std::int16_t kStatusNoFreeSlot = 1003;       // 40 files open
-constexpr std::int16_t kStatusNoSuchKey = 1004;        // key number not a key of the file
-constexpr std::int16_t kStatusRecordTooLong = 1005;    // record longer than its area or the buffer
-constexpr std::int16_t kStatusBadDictionary = 1006;    // dictionary length outside 0..1536
-constexpr std::int16_t kStatusPathTooLong = 1007;      // data path longer than 255 characters
-constexpr std::int16_t kStatusAmountOutOfRange = 1008;  // collection amount beyond 32 bits
-constexpr std::int16_t kStatusBadDescription = 1009;   // Stat answer that does not fit its buffer
+// Fixed sizes of every record-manager call of the data layer.
+constexpr int kDataBufferSize = static_cast<int>(engine::dataBufferSize);
+constexpr int kKeyBufferSize = static_cast<int>(engine::keyBufferSize);
+constexpr int kPositionBlockSize = static_cast<int>(engine::positionBlockSize);
+constexpr int kMaxPathLength = static_cast<int>(engine::maxPathLength);
+constexpr int kSlotCount = 40;  // slots 1..40; entry 0 is scratch
 
 // One slot of the table.
 struct OpenFileEntry {
@@ -51,10 +43,9 @@ extern OpenFileTable openFileTable;
 // hands a 1536-byte data buffer and a 256-byte key buffer. Until an entry is
 // set (or after nullptr is set), every call answers status 20, the record
 // manager's "not active".
-using RecordManagerEntry = std::int16_t (*)(std::uint16_t operation, void* positionBlock,
-                                            void* dataBuffer, std::uint32_t* dataLength,
-                                            void* keyBuffer, std::uint8_t keyLength,
-                                            std::int8_t keyNumber);
+// The entry carries the record manager's calling convention (__stdcall on
+// 32-bit Windows), so BTRCALL of the engine or of a loaded DLL is set as it is.
+using RecordManagerEntry = engine::Entry;
 void setRecordManager(RecordManagerEntry entry);
 RecordManagerEntry recordManager();
 

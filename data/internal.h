@@ -6,27 +6,28 @@
 #include <string>
 
 #include "data/data.h"
+#include "engine/api.h"
 
-// Record-manager operation codes the data layer uses.
-constexpr std::uint16_t kOpOpen = 0;
-constexpr std::uint16_t kOpInsert = 2;
-constexpr std::uint16_t kOpGetEqual = 5;
-constexpr std::uint16_t kOpGetNext = 6;
-constexpr std::uint16_t kOpGetPrevious = 7;
-constexpr std::uint16_t kOpGetGreater = 8;
-constexpr std::uint16_t kOpGetGreaterOrEqual = 9;
-constexpr std::uint16_t kOpGetLess = 10;
-constexpr std::uint16_t kOpGetLessOrEqual = 11;
-constexpr std::uint16_t kOpCreate = 14;
-constexpr std::uint16_t kOpStat = 15;
-constexpr std::uint16_t kOpReset = 28;
+// Record-manager operation codes the data layer uses (engine/api.h).
+constexpr std::uint16_t kOpOpen = engine::op::open;
+constexpr std::uint16_t kOpInsert = engine::op::insert;
+constexpr std::uint16_t kOpGetEqual = engine::op::getEqual;
+constexpr std::uint16_t kOpGetNext = engine::op::getNext;
+constexpr std::uint16_t kOpGetPrevious = engine::op::getPrevious;
+constexpr std::uint16_t kOpGetGreater = engine::op::getGreater;
+constexpr std::uint16_t kOpGetGreaterOrEqual = engine::op::getGreaterOrEqual;
+constexpr std::uint16_t kOpGetLess = engine::op::getLess;
+constexpr std::uint16_t kOpGetLessOrEqual = engine::op::getLessOrEqual;
+constexpr std::uint16_t kOpCreate = engine::op::create;
+constexpr std::uint16_t kOpStat = engine::op::stat;
+constexpr std::uint16_t kOpReset = engine::op::reset;
 
 // Record-manager statuses the data layer acts on.
-constexpr std::int16_t kStatusFileMissing = 12;
-constexpr std::int16_t kStatusRecordCut = 22;
-constexpr std::int16_t kStatusFileLocked = 85;
-constexpr std::int16_t kStatusFileExists = 59;  // Create refused: the file is there
-constexpr std::int16_t kStatusNotActive = 20;
+constexpr std::int16_t kStatusFileMissing = engine::status::fileNotFound;
+constexpr std::int16_t kStatusRecordCut = engine::status::dataBufferTooShort;
+constexpr std::int16_t kStatusFileLocked = engine::status::fileLocked;
+constexpr std::int16_t kStatusFileExists = engine::status::fileExists;  // Create refused: the file is there
+constexpr std::int16_t kStatusNotActive = engine::status::inactive;
 
 // Pause between two opens of a data file held by another user.
 constexpr std::uint32_t kLockedFilePauseMs = 3000;

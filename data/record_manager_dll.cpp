@@ -1,37 +1,12 @@
 // Loading the installed record manager's entry. The DLL's entry has the
-// record manager's own calling convention (__stdcall on 32-bit Windows), so
-// the data layer calls it through a plain function that forwards the call.
+// record manager's own calling convention (__stdcall on 32-bit Windows),
+// which the data layer's entry type carries, so it is set as it is.
 #include "data/record_manager_dll.h"
 
 #include "data/data.h"
 #include "data/internal.h"
 #include "platform/library.h"
 #include "platform/platform.h"
-
-namespace {
-
-#if defined(_WIN32) && !defined(_WIN64)
-#define NUBO_RECORD_MANAGER_CONV __stdcall
-#else
-#define NUBO_RECORD_MANAGER_CONV
-#endif
-
-using DllEntry = std::int16_t(NUBO_RECORD_MANAGER_CONV*)(std::uint16_t operation,
-                                                         void* positionBlock, void* dataBuffer,
-                                                         std::uint32_t* dataLength,
-                                                         void* keyBuffer, std::uint8_t keyLength,
-                                                         std::int8_t keyNumber);
-
-DllEntry loadedEntry = nullptr;
-
-std::int16_t callLoadedEntry(std::uint16_t operation, void* positionBlock, void* dataBuffer,
-                             std::uint32_t* dataLength, void* keyBuffer, std::uint8_t keyLength,
-                             std::int8_t keyNumber) {
-    return loadedEntry(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
-                       keyNumber);
-}
-
-}  // namespace
 
 void loadRecordManagerDll(std::string& dllName, std::int16_t& status) {
     dllName = platform::getEnvironmentVariable(kRecordManagerDllVariable);
@@ -41,8 +16,7 @@ void loadRecordManagerDll(std::string& dllName, std::int16_t& status) {
         status = kStatusRecordManagerInactive;
         return;
     }
-    loadedEntry = reinterpret_cast<DllEntry>(entry);
-    setRecordManager(&callLoadedEntry);
+    setRecordManager(reinterpret_cast<RecordManagerEntry>(entry));
     status = 0;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/api.h"
+
 // The DLL of the installed record manager, found through the system's normal
 // search for libraries.
 constexpr const char* kRecordManagerDll = "WBTRV32.DLL";
@@ -13,7 +15,7 @@ constexpr const char* kRecordManagerDll = "WBTRV32.DLL";
 constexpr const char* kRecordManagerDllVariable = "NUBO_BTRIEVE_DLL";
 
 // The record manager's status for a record manager that is not loaded.
-constexpr std::int16_t kStatusRecordManagerInactive = 20;
+constexpr std::int16_t kStatusRecordManagerInactive = engine::status::inactive;
 
 // Loads the record manager's DLL (NUBO_BTRIEVE_DLL when set, else
 // "WBTRV32.DLL") and makes its entry BTRCALL the data layer's record manager.

@@ -2,83 +2,28 @@
 // the open file its position block names.
 #include "engine/btrcall.h"
 
+#include <type_traits>
+
 #include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "engine/create_file.h"
+#include "engine/api.h"
 #include "engine/data_file.h"
+#include "engine/front.h"
 #include "engine/open_files.h"
-#include "engine/status.h"
+#include "engine/sqlite/storage.h"
 #include "platform/coding.h"
 
 namespace engine {
 namespace {
 
-enum Operation : std::uint16_t {
-    opOpen = 0,
-    opClose = 1,
-    opInsert = 2,
-    opUpdate = 3,
-    opDelete = 4,
-    opGetEqual = 5,
-    opGetNext = 6,
-    opGetPrevious = 7,
-    opGetGreater = 8,
-    opGetGreaterOrEqual = 9,
-    opGetLess = 10,
-    opGetLessOrEqual = 11,
-    opGetFirst = 12,
-    opGetLast = 13,
-    opCreate = 14,
-    opStat = 15,
-    opBeginTransaction = 19,
-    opEndTransaction = 20,
-    opAbortTransaction = 21,
-    opGetPosition = 22,
-    opGetDirect = 23,
-    opStepNext = 24,
-    opStop = 25,
-    opVersion = 26,
-    opUnlock = 27,
-    opReset = 28,
-    opStepFirst = 33,
-    opStepLast = 34,
-    opStepPrevious = 35,
-};
-
-// Biases added to an operation code.
-constexpr std::uint16_t getKeyBias = 50;         // a Get that returns only the key
-constexpr std::uint16_t concurrentBias = 1000;   // Begin: a concurrent transaction
-constexpr std::uint16_t singleWaitBias = 100;    // record locks, on reads
-constexpr std::uint16_t singleNoWaitBias = 200;
-constexpr std::uint16_t multipleWaitBias = 300;
-constexpr std::uint16_t multipleNoWaitBias = 400;
-
-// Open modes, given as the key number.
-constexpr int modeNormal = 0;
-constexpr int modeAccelerated = -1;
-constexpr int modeReadOnly = -2;
-constexpr int modeVerify = -3;
-constexpr int modeExclusive = -4;
-// Create: only this key number replaces an existing file.
-constexpr int createReplaceExisting = 0;
-// Stat: this key number adds the file version.
-constexpr int statWithVersion = -1;
-// Unlock: the key number says which locks go.
-constexpr int unlockOneMultiple = -1;
-constexpr int unlockAllMultiple = -2;
-
 // Version: the engine's version, revision and platform letter.
 constexpr std::uint16_t engineVersion = 7;
 constexpr std::uint16_t engineRevision = 0;
 constexpr unsigned char enginePlatform = 'W';
-constexpr std::uint32_t versionAnswerSize = 5;
 
-// A record's physical address: 4 bytes, the more significant 16-bit word
-// first, each word little-endian.
-constexpr std::uint32_t addressSize = 4;
 void putAddress(unsigned char* p, std::uint32_t address) {
     coding::putU16(p, static_cast<std::uint16_t>(address >> 16));
     coding::putU16(p + 2, static_cast<std::uint16_t>(address & 0xFFFF));
@@ -86,9 +31,6 @@ void putAddress(unsigned char* p, std::uint32_t address) {
 std::uint32_t getAddress(const unsigned char* p) {
     return (static_cast<std::uint32_t>(coding::getU16(p)) << 16) | coding::getU16(p + 2);
 }
-
-// A path is at most 255 characters; the key buffer offers at least that.
-constexpr std::size_t maxPathLength = 255;
 
 struct Call {
     std::uint16_t operation;  // without its biases
@@ -104,6 +46,11 @@ struct Call {
     std::uint8_t keyLength;
     int keyNumber;
 };
+
+Storage*& selectedStorage() {
+    static Storage* selected = &sqlite::storage();
+    return selected;
+}
 
 std::mutex& callMutex() {
     static std::mutex m;
@@ -133,21 +80,21 @@ std::int16_t openFile(Call& c) {
     if (c.position == nullptr) return status::fileNotOpen;
     OpenMode mode = OpenMode::Normal;
     switch (c.keyNumber) {
-        case modeNormal:
-        case modeAccelerated:
-        case modeVerify:
+        case openmode::normal:
+        case openmode::accelerated:
+        case openmode::verify:
             break;
-        case modeReadOnly:
+        case openmode::readOnly:
             mode = OpenMode::ReadOnly;
             break;
-        case modeExclusive:
+        case openmode::exclusive:
             mode = OpenMode::Exclusive;
             break;
         default:
             return status::invalidKeyNumber;
     }
     std::unique_ptr<DataFile> file;
-    if (const std::int16_t st = DataFile::open(pathFrom(c.key), mode, file); st != status::ok) {
+    if (const std::int16_t st = DataFile::open(currentStorage(), pathFrom(c.key), mode, file); st != status::ok) {
         return st;
     }
     return openFiles().add(std::move(file), c.position);
@@ -160,7 +107,8 @@ std::int16_t createFile(Call& c) {
         st != status::ok) {
         return st;
     }
-    return createDataFile(pathFrom(c.key), description, c.keyNumber == createReplaceExisting);
+    return currentStorage().create(pathFrom(c.key), description,
+                                   c.keyNumber == createReplaceExisting);
 }
 
 // Ends the process's transaction on every file in it: committed or rolled
@@ -232,7 +180,7 @@ std::int16_t getRecord(Call& c, DataFile& file, GetOp op) {
     return st;
 }
 
-std::int16_t stepRecord(Call& c, DataFile& file, StepOp op) {
+std::int16_t stepRecord(Call& c, DataFile& file, Step op) {
     c.returnsData = true;
     ReadBuffers io = readBuffers(c);
     const std::int16_t st = file.step(op, io, c.lock);
@@ -270,35 +218,35 @@ std::int16_t unlock(Call& c, DataFile& file) {
 }
 
 bool isRead(std::uint16_t operation) {
-    return (operation >= opGetEqual && operation <= opGetLast) || operation == opGetDirect ||
-           operation == opStepNext || (operation >= opStepFirst && operation <= opStepPrevious);
+    return (operation >= op::getEqual && operation <= op::getLast) || operation == op::getDirect ||
+           operation == op::stepNext || (operation >= op::stepFirst && operation <= op::stepPrevious);
 }
 
 // Splits an operation code into the operation and its biases; false when
 // the code is no operation of the engine (a bias where none is allowed).
 bool decode(std::uint16_t code, Call& c) {
-    c.concurrent = code >= concurrentBias && code < 2 * concurrentBias;
-    if (code >= 2 * concurrentBias) return false;
-    std::uint16_t rest = static_cast<std::uint16_t>(code % concurrentBias);
+    c.concurrent = code >= op::concurrentBias && code < 2 * op::concurrentBias;
+    if (code >= 2 * op::concurrentBias) return false;
+    std::uint16_t rest = static_cast<std::uint16_t>(code % op::concurrentBias);
     const std::uint16_t lockBias = static_cast<std::uint16_t>(rest - rest % 100);
     rest = static_cast<std::uint16_t>(rest % 100);
-    c.keyOnly = rest >= opGetEqual + getKeyBias && rest <= opGetLast + getKeyBias;
-    if (c.keyOnly) rest = static_cast<std::uint16_t>(rest - getKeyBias);
+    c.keyOnly = rest >= op::getEqual + op::getKeyBias && rest <= op::getLast + op::getKeyBias;
+    if (c.keyOnly) rest = static_cast<std::uint16_t>(rest - op::getKeyBias);
     c.operation = rest;
-    if (c.concurrent && rest != opBeginTransaction) return false;
+    if (c.concurrent && rest != op::beginTransaction) return false;
     switch (lockBias) {
         case 0:
             break;
-        case singleWaitBias:
+        case op::singleWaitLockBias:
             c.lock = {LockKind::Single, true};
             break;
-        case singleNoWaitBias:
+        case op::singleNoWaitLockBias:
             c.lock = {LockKind::Single, false};
             break;
-        case multipleWaitBias:
+        case op::multipleWaitLockBias:
             c.lock = {LockKind::Multiple, true};
             break;
-        case multipleNoWaitBias:
+        case op::multipleNoWaitLockBias:
             c.lock = {LockKind::Multiple, false};
             break;
         default:
@@ -306,51 +254,51 @@ bool decode(std::uint16_t code, Call& c) {
     }
     // A Begin with a lock bias sets the locks of reads in the transaction;
     // the engine's transactions hold the file's write lock instead.
-    if (lockBias != 0 && !isRead(rest) && rest != opBeginTransaction) return false;
+    if (lockBias != 0 && !isRead(rest) && rest != op::beginTransaction) return false;
     if (c.keyOnly && lockBias != 0) return false;
     return true;
 }
 
 std::int16_t dispatch(Call& c) {
     switch (c.operation) {
-        case opOpen:
+        case op::open:
             return openFile(c);
-        case opCreate:
+        case op::create:
             return createFile(c);
-        case opReset:
-        case opStop:
+        case op::reset:
+        case op::stop:
             resetAll();
             return status::ok;
-        case opVersion:
+        case op::version:
             return version(c);
-        case opBeginTransaction:
+        case op::beginTransaction:
             return beginTransaction();
-        case opEndTransaction:
-        case opAbortTransaction:
+        case op::endTransaction:
+        case op::abortTransaction:
             if (!processTransaction().active) return status::noTransaction;
-            return endTransaction(c.operation == opEndTransaction);
-        case opClose:
+            return endTransaction(c.operation == op::endTransaction);
+        case op::close:
             return closeFile(c);
-        case opInsert:
-        case opUpdate:
-        case opDelete:
-        case opGetEqual:
-        case opGetNext:
-        case opGetPrevious:
-        case opGetGreater:
-        case opGetGreaterOrEqual:
-        case opGetLess:
-        case opGetLessOrEqual:
-        case opGetFirst:
-        case opGetLast:
-        case opStat:
-        case opGetPosition:
-        case opGetDirect:
-        case opStepNext:
-        case opStepFirst:
-        case opStepLast:
-        case opStepPrevious:
-        case opUnlock:
+        case op::insert:
+        case op::update:
+        case op::remove:
+        case op::getEqual:
+        case op::getNext:
+        case op::getPrevious:
+        case op::getGreater:
+        case op::getGreaterOrEqual:
+        case op::getLess:
+        case op::getLessOrEqual:
+        case op::getFirst:
+        case op::getLast:
+        case op::stat:
+        case op::getPosition:
+        case op::getDirect:
+        case op::stepNext:
+        case op::stepFirst:
+        case op::stepLast:
+        case op::stepPrevious:
+        case op::unlock:
             break;
         default:
             return status::invalidOperation;
@@ -358,48 +306,48 @@ std::int16_t dispatch(Call& c) {
     DataFile* file = openFiles().find(c.position);
     if (file == nullptr) return status::fileNotOpen;
     switch (c.operation) {
-        case opInsert:
-        case opUpdate:
+        case op::insert:
+        case op::update:
             if (c.key == nullptr) return status::keyBufferMissing;
             if (c.data == nullptr) return status::dataBufferTooShort;
-            return c.operation == opInsert
+            return c.operation == op::insert
                        ? file->insert(c.data, c.offered, c.keyNumber, c.key, c.keyLength)
                        : file->update(c.data, c.offered, c.keyNumber, c.key, c.keyLength);
-        case opDelete:
+        case op::remove:
             return file->remove();
-        case opGetEqual:
+        case op::getEqual:
             return getRecord(c, *file, GetOp::Equal);
-        case opGetNext:
+        case op::getNext:
             return getRecord(c, *file, GetOp::Next);
-        case opGetPrevious:
+        case op::getPrevious:
             return getRecord(c, *file, GetOp::Previous);
-        case opGetGreater:
+        case op::getGreater:
             return getRecord(c, *file, GetOp::Greater);
-        case opGetGreaterOrEqual:
+        case op::getGreaterOrEqual:
             return getRecord(c, *file, GetOp::GreaterOrEqual);
-        case opGetLess:
+        case op::getLess:
             return getRecord(c, *file, GetOp::Less);
-        case opGetLessOrEqual:
+        case op::getLessOrEqual:
             return getRecord(c, *file, GetOp::LessOrEqual);
-        case opGetFirst:
+        case op::getFirst:
             return getRecord(c, *file, GetOp::First);
-        case opGetLast:
+        case op::getLast:
             return getRecord(c, *file, GetOp::Last);
-        case opGetPosition:
+        case op::getPosition:
             return getPosition(c, *file);
-        case opGetDirect:
+        case op::getDirect:
             return getDirect(c, *file);
-        case opStepFirst:
-            return stepRecord(c, *file, StepOp::First);
-        case opStepLast:
-            return stepRecord(c, *file, StepOp::Last);
-        case opStepNext:
-            return stepRecord(c, *file, StepOp::Next);
-        case opStepPrevious:
-            return stepRecord(c, *file, StepOp::Previous);
-        case opUnlock:
+        case op::stepFirst:
+            return stepRecord(c, *file, Step::First);
+        case op::stepLast:
+            return stepRecord(c, *file, Step::Last);
+        case op::stepNext:
+            return stepRecord(c, *file, Step::Next);
+        case op::stepPrevious:
+            return stepRecord(c, *file, Step::Previous);
+        case op::unlock:
             return unlock(c, *file);
-        case opStat:
+        case op::stat:
             c.returnsData = true;
             if (c.data == nullptr) return status::dataBufferTooShort;
             return file->stat(c.data, c.offered, c.returned, c.keyNumber == statWithVersion);
@@ -409,6 +357,17 @@ std::int16_t dispatch(Call& c) {
 }
 
 }  // namespace
+
+void setStorage(Storage& storage) {
+    std::lock_guard<std::mutex> guard(callMutex());
+    selectedStorage() = &storage;
+}
+
+Storage& currentStorage() { return *selectedStorage(); }
+
+// The entry below is the contract's Entry, convention included.
+static_assert(std::is_same_v<decltype(&BTRCALL), Entry>);
+
 }  // namespace engine
 
 extern "C" NUBO_BTRCALL_EXPORT int16_t NUBO_BTRCALL_CONV

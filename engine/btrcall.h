@@ -1,10 +1,6 @@
 /* The record manager's single entry: one call per operation on a data file.
  *
- *   operation      operation code (0 Open, 1 Close, 2 Insert, 3 Update,
- *                  4 Delete, 5 Get Equal, 6 Get Next, 7 Get Previous,
- *                  8 Get Greater, 9 Get Greater or Equal, 10 Get Less,
- *                  11 Get Less or Equal, 12 Get First, 13 Get Last,
- *                  14 Create, 15 Stat, 28 Reset)
+ *   operation      operation code (engine/api.h: op::)
  *   positionBlock  the caller's 128-byte block for the file, filled by Open
  *   dataBuffer     record or description; dataLength in: bytes offered,
  *                  out: bytes returned
@@ -13,16 +9,19 @@
  *   keyNumber      key (index) number, or the mode for Open and Create
  *
  * Returns the status: 0 on success, else the record manager's classic status
- * codes. */
+ * codes (engine/api.h: status::). engine::Entry is this function's type. */
 #ifndef NUBO_ENGINE_BTRCALL_H
 #define NUBO_ENGINE_BTRCALL_H
 
 #include <stdint.h>
 
+/* The same convention as the contract's (engine/api.h). */
+#ifndef NUBO_BTRCALL_CONV
 #if defined(_WIN32) && !defined(_WIN64)
 #define NUBO_BTRCALL_CONV __stdcall
 #else
 #define NUBO_BTRCALL_CONV
+#endif
 #endif
 
 #if defined(_WIN32) && defined(NUBO_ENGINE_SHARED_BUILD)

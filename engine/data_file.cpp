@@ -2,61 +2,28 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <limits>
 #include <thread>
 
 #include "engine/key_codec.h"
-#include "engine/schema.h"
 #include "engine/settings.h"
-#include "engine/status.h"
 #include "platform/coding.h"
-#include "platform/platform.h"
 
 namespace engine {
 namespace {
 
-// Page cache of one open: bounded, so memory stays flat however large the
-// file grows.
-constexpr const char* cacheKibibytes = "2048";
-// Size the write-ahead log is cut back to after a checkpoint.
-constexpr const char* logSizeLimit = "4194304";
-
-// The rows of every read: id, record, key in order-preserving form.
-std::string getSql(const std::string& column, bool duplicates, GetOp op) {
-    const std::string select = "SELECT id, data, " + column + " FROM records";
-    const std::string up = " ORDER BY " + column + ", id LIMIT 1";
-    const std::string down = " ORDER BY " + column + " DESC, id DESC LIMIT 1";
+Seek seekFor(GetOp op) {
     switch (op) {
-        case GetOp::Equal:
-            return select + " WHERE " + column + " = ?1 ORDER BY id LIMIT 1";
-        case GetOp::Greater:
-            return select + " WHERE " + column + " > ?1" + up;
-        case GetOp::GreaterOrEqual:
-            return select + " WHERE " + column + " >= ?1" + up;
-        case GetOp::Less:
-            return select + " WHERE " + column + " < ?1" + down;
-        case GetOp::LessOrEqual:
-            return select + " WHERE " + column + " <= ?1" + down;
-        case GetOp::First:
-            return select + up;
-        case GetOp::Last:
-            return select + down;
-        case GetOp::Next:
-            // With duplicates: the later records of the same value first,
-            // then the following values. SQLite seeks both parts in the
-            // index; a row-value comparison on (key, id) would scan.
-            if (!duplicates) return select + " WHERE " + column + " > ?1" + up;
-            return "SELECT * FROM (" + select + " WHERE " + column +
-                   " = ?1 AND id > ?2 ORDER BY id LIMIT 1) UNION ALL SELECT * FROM (" + select +
-                   " WHERE " + column + " > ?1" + up + ") LIMIT 1";
-        case GetOp::Previous:
-            if (!duplicates) return select + " WHERE " + column + " < ?1" + down;
-            return "SELECT * FROM (" + select + " WHERE " + column +
-                   " = ?1 AND id < ?2 ORDER BY id DESC LIMIT 1) UNION ALL SELECT * FROM (" +
-                   select + " WHERE " + column + " < ?1" + down + ") LIMIT 1";
+        case GetOp::Equal: return Seek::Equal;
+        case GetOp::Next: return Seek::After;
+        case GetOp::Previous: return Seek::Before;
+        case GetOp::Greater: return Seek::Greater;
+        case GetOp::GreaterOrEqual: return Seek::GreaterOrEqual;
+        case GetOp::Less: return Seek::Less;
+        case GetOp::LessOrEqual: return Seek::LessOrEqual;
+        case GetOp::First: return Seek::First;
+        case GetOp::Last: return Seek::Last;
     }
-    return {};
+    return Seek::First;
 }
 
 // The reads that only write the key buffer. A key length of 0 on them is
@@ -66,236 +33,77 @@ bool readsNoValue(GetOp op) {
     return op == GetOp::Next || op == GetOp::Previous || op == GetOp::First || op == GetOp::Last;
 }
 
-std::int16_t fromStep(int rc, std::int16_t whenDone) {
-    if (rc == SQLITE_DONE) return whenDone;
-    return statusFromSqlite(rc);
-}
-
 }  // namespace
 
-std::int16_t DataFile::open(const std::string& programPath, OpenMode mode,
+ProcessTransaction& processTransaction() {
+    static ProcessTransaction t;
+    return t;
+}
+
+std::int16_t DataFile::open(Storage& storage, const std::string& programPath, OpenMode mode,
                             std::unique_ptr<DataFile>& out) {
     out.reset();
-    std::unique_ptr<DataFile> file(new DataFile());
-    const std::int16_t st = file->initialise(programPath, mode);
-    if (st == status::ok) out = std::move(file);
-    return st;
-}
-
-DataFile::~DataFile() {
-    unlockAll();
-    gets_.clear();
-    distinct_.clear();
-    for (Statement& s : steps_) s = Statement();
-    for (Statement* s : {&insert_, &update_, &delete_, &readById_, &readCount_, &begin_, &commit_,
-                         &rollback_, &readFullById_}) {
-        *s = Statement();
-    }
-    // An open transaction that was not committed ends with the connection.
-    auto& files = processTransaction().files;
-    files.erase(std::remove(files.begin(), files.end(), this), files.end());
-    // The connection closes before the open-mode lock goes: see file_lock.h.
-    sqlite3_close_v2(db_);
-    lock_.release();
-}
-
-std::int16_t DataFile::prepare(Statement& stmt, const std::string& sql) {
-    const int rc = stmt.prepare(db_, sql);
-    if (rc == SQLITE_OK) return status::ok;
-    // A statement that does not fit the schema: the file is not one of ours.
-    return (rc & 0xff) == SQLITE_ERROR ? status::notADataFile : statusFromSqlite(rc);
-}
-
-std::int16_t DataFile::initialise(const std::string& programPath, OpenMode mode) {
-    if (programPath.empty() || !platform::pathExists(programPath)) return status::fileNotFound;
-    const std::string native = platform::nativePath(programPath);
-    if (const std::int16_t st = lock_.acquire(programPath, native, mode == OpenMode::Exclusive);
-        st != status::ok) {
+    std::unique_ptr<Table> table;
+    if (const std::int16_t st = storage.open(programPath, mode, table); st != status::ok) {
         return st;
     }
-    readOnly_ = mode == OpenMode::ReadOnly;
-
-    // Never creates: a file that vanished since the check is not made anew.
-    const int rc = sqlite3_open_v2(sqlitePath(native).c_str(), &db_,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
-    }
-    for (auto step : {&DataFile::configure, &DataFile::readDescription, &DataFile::checkSchema,
-                      &DataFile::prepareStatements}) {
-        if (const std::int16_t st = (this->*step)(); st != status::ok) return st;
-    }
-    // Reads the count, and so maps the wal-index the probe watches.
-    std::uint32_t count = 0;
-    if (const std::int16_t st = recordCount(count); st != status::ok) return st;
-    probe_.attach(db_);
-    countKnown_ = false;
+    out.reset(new DataFile(std::move(table), mode == OpenMode::ReadOnly));
     return status::ok;
 }
 
-std::int16_t DataFile::configure() {
-    sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, static_cast<int>(settings().busyMilliseconds));
-    // The file may come from anywhere: nothing in it may reach beyond it.
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    const std::string pragmas = std::string("PRAGMA synchronous = ") +
-                                (settings().fullSync ? "FULL" : "NORMAL") +
-                                "; PRAGMA cache_size = -" + cacheKibibytes +
-                                "; PRAGMA journal_size_limit = " + logSizeLimit;
-    const int rc = execute(db_, pragmas.c_str());
-    return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
-}
-
-// The first read of the file, so a file that is no database fails here.
-std::int16_t DataFile::readDescription() {
-    Statement head;
-    if (const std::int16_t st =
-            prepare(head, "SELECT format, description FROM nubo_file WHERE id = 1");
-        st != status::ok) {
-        return st;
-    }
-    ResetOnExit done(head.get());
-    const int rc = sqlite3_step(head.get());
-    if (rc != SQLITE_ROW) return fromStep(rc, status::notADataFile);
-    const auto* format = sqlite3_column_text(head.get(), 0);
-    if (format == nullptr || std::strcmp(reinterpret_cast<const char*>(format), fileFormat) != 0) {
-        return status::notADataFile;
-    }
-    const auto* stored = static_cast<const unsigned char*>(sqlite3_column_blob(head.get(), 1));
-    const int storedSize = sqlite3_column_bytes(head.get(), 1);
-    if (stored == nullptr || storedSize <= 0) return status::notADataFile;
-    const std::string bytes(reinterpret_cast<const char*>(stored),
-                            static_cast<std::size_t>(storedSize));
-    // Only a description in its stored form, exactly, is taken.
-    if (parseDescription(stored, bytes.size(), description_) != status::ok ||
-        encodeDescription(description_) != bytes) {
-        return status::notADataFile;
-    }
+DataFile::DataFile(std::unique_ptr<Table> table, bool readOnly)
+    : table_(std::move(table)), readOnly_(readOnly) {
+    const FileDescription& d = table_->description();
+    keyCount_ = d.keys.size();
+    recordLength_ = d.recordLength;
     std::size_t offset = 0;
-    for (const KeySpec& key : description_.keys) {
+    for (const KeySpec& key : d.keys) {
         keyOffsets_.push_back(offset);
         offset += key.length;
     }
     keyBuffer_.assign(offset, 0);
-    recordBuffer_.assign(description_.recordLength, 0);
-    statTemplate_ = statAnswer(description_, 0);
-    gets_.resize(description_.keys.size());
-    return status::ok;
+    recordBuffer_.assign(recordLength_, 0);
+    statTemplate_ = statAnswer(d, 0);
 }
 
-std::int16_t DataFile::prepareStatements() {
-    const std::size_t keys = description_.keys.size();
-    std::string insertSql = "INSERT INTO records (id, data";
-    std::string values = ") VALUES (" + nextIdExpression() + ", ?1";
-    std::string updateSql = "UPDATE records SET data = ?1";
-    for (std::size_t k = 0; k < keys; ++k) {
-        const std::string param = "?" + std::to_string(k + 2);
-        insertSql += ", " + keyColumn(k);
-        values += ", " + param;
-        updateSql += ", " + keyColumn(k) + " = " + param;
-    }
-    updateSql += " WHERE id = ?" + std::to_string(keys + 2);
-    const std::pair<Statement*, std::string> statements[] = {
-        {&insert_, insertSql + values + ")"},
-        {&update_, updateSql},
-        {&delete_, "DELETE FROM records WHERE id = ?1"},
-        {&readById_, "SELECT data FROM records WHERE id = ?1"},
-        {&readCount_, recordCountQuery()},
-        {&begin_, "BEGIN IMMEDIATE"},
-        {&commit_, "COMMIT"},
-        {&rollback_, "ROLLBACK"},
-        {&readFullById_, "SELECT id, data FROM records WHERE id = ?1"},
-        {&steps_[static_cast<std::size_t>(StepOp::First)],
-         "SELECT id, data FROM records ORDER BY id LIMIT 1"},
-        {&steps_[static_cast<std::size_t>(StepOp::Last)],
-         "SELECT id, data FROM records ORDER BY id DESC LIMIT 1"},
-        {&steps_[static_cast<std::size_t>(StepOp::Next)],
-         "SELECT id, data FROM records WHERE id > ?1 ORDER BY id LIMIT 1"},
-        {&steps_[static_cast<std::size_t>(StepOp::Previous)],
-         "SELECT id, data FROM records WHERE id < ?1 ORDER BY id DESC LIMIT 1"},
-    };
-    for (const auto& [stmt, sql] : statements) {
-        if (const std::int16_t st = prepare(*stmt, sql); st != status::ok) return st;
-    }
-    distinct_.resize(keys);
-    distinctValues_.assign(keys, 0);
-    return status::ok;
+DataFile::~DataFile() {
+    unlockAll();
+    auto& files = processTransaction().files;
+    files.erase(std::remove(files.begin(), files.end(), this), files.end());
+    // A table transaction still open is rolled back when the table closes.
 }
 
-// Checks that the tables and indexes are the ones the description asks for,
-// and reads the ends of the table and of every index: a file cut short or
-// damaged there is found at the open.
-std::int16_t DataFile::checkSchema() {
-    Statement indexes;
-    if (const std::int16_t st =
-            prepare(indexes, "SELECT name, \"unique\" FROM pragma_index_list('records')");
-        st != status::ok) {
-        return st;
-    }
-    std::vector<std::pair<std::string, bool>> found;
-    int rc;
-    while ((rc = sqlite3_step(indexes.get())) == SQLITE_ROW) {
-        const auto* name = sqlite3_column_text(indexes.get(), 0);
-        found.emplace_back(name != nullptr ? reinterpret_cast<const char*>(name) : "",
-                           sqlite3_column_int(indexes.get(), 1) != 0);
-    }
-    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
-    for (std::size_t k = 0; k < description_.keys.size(); ++k) {
-        const std::pair<std::string, bool> wanted{keyIndex(k), !description_.keys[k].duplicates};
-        if (std::find(found.begin(), found.end(), wanted) == found.end()) {
-            return status::notADataFile;
-        }
-    }
-    std::vector<std::string> probes = {"SELECT max(id), min(id) FROM records"};
-    for (std::size_t k = 0; k < description_.keys.size(); ++k) {
-        const std::string c = keyColumn(k);
-        probes.push_back("SELECT (SELECT " + c + " FROM records ORDER BY " + c +
-                         " DESC LIMIT 1), (SELECT " + c + " FROM records ORDER BY " + c +
-                         " LIMIT 1)");
-    }
-    for (const std::string& sql : probes) {
-        Statement probe;
-        if (const std::int16_t st = prepare(probe, sql); st != status::ok) return st;
-        rc = sqlite3_step(probe.get());
-        if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
-    }
-    return status::ok;
+bool DataFile::keyFits(int keyNumber, std::uint8_t keyLength) const {
+    return keyLength >= table_->description().keys[static_cast<std::size_t>(keyNumber)].length;
 }
 
-std::int16_t DataFile::getStatement(int key, GetOp op, sqlite3_stmt*& out) {
-    Statement& stmt = gets_[static_cast<std::size_t>(key)][static_cast<std::size_t>(op)];
-    if (!stmt.prepared()) {
-        const std::int16_t st =
-            prepare(stmt, getSql(keyColumn(static_cast<std::size_t>(key)),
-                                 description_.keys[static_cast<std::size_t>(key)].duplicates, op));
-        if (st != status::ok) return st;
+void DataFile::takeRecord(const unsigned char* record) {
+    std::copy(record, record + recordLength_, recordBuffer_.begin());
+    const FileDescription& d = table_->description();
+    for (std::size_t k = 0; k < keyCount_; ++k) {
+        encodeRecordKey(d.keys[k], recordBuffer_.data(), keyBuffer_.data() + keyOffsets_[k]);
     }
-    out = stmt.get();
-    return status::ok;
 }
 
-void DataFile::placeOn(int keyNumber, std::int64_t id, const unsigned char* record) {
+void DataFile::placeOn(int keyNumber, RowId id, const unsigned char* record,
+                       const unsigned char* encoded) {
     position_.established = true;
     position_.onRecord = true;
     position_.id = id;
-    position_.image.assign(reinterpret_cast<const char*>(record), description_.recordLength);
+    position_.image.assign(reinterpret_cast<const char*>(record), recordLength_);
     if (keyNumber < 0) {
         position_.logical = false;
         return;
     }
-    const KeySpec& key = description_.keys[static_cast<std::size_t>(keyNumber)];
+    const KeySpec& key = table_->description().keys[static_cast<std::size_t>(keyNumber)];
     position_.logical = true;
     position_.key = keyNumber;
-    position_.encodedKey.resize(key.length);
-    encodeRecordKey(key, record, coding::bytes(position_.encodedKey));
+    position_.encodedKey.assign(reinterpret_cast<const char*>(encoded), key.length);
 }
 
-bool DataFile::lockedElsewhere(std::int64_t id) const { return lock_.lockedElsewhere(id); }
-
 // Takes the record lock a read asked for. A single lock replaces the
-// position block's earlier single lock; a multiple lock adds to its others.
-std::int16_t DataFile::takeLock(std::int64_t id, LockRequest lock) {
+// position block's earlier single lock; a multiple lock adds to the others.
+std::int16_t DataFile::takeLock(RowId id, LockRequest lock) {
     if (lock.kind == LockKind::None) return status::ok;
     if (lock.kind == LockKind::Single ? !multipleLocks_.empty() : singleLock_ != 0) {
         return status::incompatibleLock;
@@ -307,12 +115,12 @@ std::int16_t DataFile::takeLock(std::int64_t id, LockRequest lock) {
     }
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(settings().busyMilliseconds);
-    while (!lock_.lockRecord(id)) {
+    while (!table_->lockRow(id)) {
         if (!lock.wait || std::chrono::steady_clock::now() >= deadline) return status::recordLocked;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (lock.kind == LockKind::Single) {
-        if (singleLock_ != 0) lock_.unlockRecord(singleLock_);
+        if (singleLock_ != 0) table_->unlockRow(singleLock_);
         singleLock_ = id;
     } else {
         multipleLocks_.push_back(id);
@@ -324,20 +132,20 @@ std::int16_t DataFile::unlock(UnlockWhat what, std::uint32_t address) {
     switch (what) {
         case UnlockWhat::Single:
             if (singleLock_ == 0) return status::lockError;
-            lock_.unlockRecord(singleLock_);
+            table_->unlockRow(singleLock_);
             singleLock_ = 0;
             return status::ok;
         case UnlockWhat::OneMultiple: {
             const auto it = std::find(multipleLocks_.begin(), multipleLocks_.end(),
-                                      static_cast<std::int64_t>(address));
+                                      static_cast<RowId>(address));
             if (it == multipleLocks_.end()) return status::lockError;
-            lock_.unlockRecord(*it);
+            table_->unlockRow(*it);
             multipleLocks_.erase(it);
             return status::ok;
         }
         case UnlockWhat::AllMultiple:
             if (multipleLocks_.empty()) return status::lockError;
-            for (const std::int64_t id : multipleLocks_) lock_.unlockRecord(id);
+            for (const RowId id : multipleLocks_) table_->unlockRow(id);
             multipleLocks_.clear();
             return status::ok;
     }
@@ -345,40 +153,37 @@ std::int16_t DataFile::unlock(UnlockWhat what, std::uint32_t address) {
 }
 
 void DataFile::unlockAll() {
-    if (singleLock_ != 0) lock_.unlockRecord(singleLock_);
+    if (singleLock_ != 0) table_->unlockRow(singleLock_);
     singleLock_ = 0;
-    for (const std::int64_t id : multipleLocks_) lock_.unlockRecord(id);
+    for (const RowId id : multipleLocks_) table_->unlockRow(id);
     multipleLocks_.clear();
 }
 
-// Hands the row a read found (id, data, and for a read by key its key in
-// order-preserving form) to the caller and makes it the position.
-std::int16_t DataFile::deliver(sqlite3_stmt* stmt, int keyNumber, bool logical, ReadBuffers& io,
+// Hands a row found to the caller and makes it the position: along
+// `keyNumber` (with the row's encoded key), or physical only when it is
+// negative. The lock asked for is taken first; the record is delivered
+// whatever its outcome.
+std::int16_t DataFile::deliver(const FoundRow& row, int keyNumber, ReadBuffers& io,
                                LockRequest lock) {
-    const std::int64_t id = sqlite3_column_int64(stmt, 0);
-    const auto* record = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 1));
-    const int recordSize = sqlite3_column_bytes(stmt, 1);
-    if (record == nullptr || recordSize != description_.recordLength) return status::ioError;
-    const KeySpec* key =
-        keyNumber >= 0 ? &description_.keys[static_cast<std::size_t>(keyNumber)] : nullptr;
-    if (logical) {
-        const auto* encoded = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 2));
-        if (encoded == nullptr || sqlite3_column_bytes(stmt, 2) != key->length) {
-            return status::ioError;
-        }
-    }
-    const std::int16_t locked = takeLock(id, lock);
+    const std::int16_t locked = takeLock(row.id, lock);
     std::uint32_t copied = 0;
     if (!io.keyOnly) {
-        copied = std::min<std::uint32_t>(io.offered, description_.recordLength);
-        std::copy(record, record + copied, io.data);
+        copied = std::min<std::uint32_t>(io.offered, recordLength_);
+        std::copy(row.record, row.record + copied, io.data);
         io.returned = copied;
     }
-    if (key != nullptr) extractKeyValue(*key, record, io.key);
-    placeOn(logical ? keyNumber : -1, id, record);
+    const unsigned char* encoded = row.key;
+    if (keyNumber >= 0) {
+        const KeySpec& key = table_->description().keys[static_cast<std::size_t>(keyNumber)];
+        extractKeyValue(key, row.record, io.key);
+        if (encoded == nullptr) {
+            encodeRecordKey(key, row.record, searchBuffer_.data());
+            encoded = searchBuffer_.data();
+        }
+    }
+    placeOn(keyNumber, row.id, row.record, encoded);
     if (locked != status::ok) return locked;
-    return !io.keyOnly && copied < description_.recordLength ? status::dataBufferTooShort
-                                                             : status::ok;
+    return !io.keyOnly && copied < recordLength_ ? status::dataBufferTooShort : status::ok;
 }
 
 std::int16_t DataFile::get(GetOp op, int keyNumber, const unsigned char* keyValue, ReadBuffers& io,
@@ -387,18 +192,16 @@ std::int16_t DataFile::get(GetOp op, int keyNumber, const unsigned char* keyValu
     if (op == GetOp::Next || op == GetOp::Previous) {
         if (!position_.established || !position_.logical) return status::noCurrentRecord;
         if (keyNumber != position_.key) return status::differentKeyNumber;
-    } else if (keyNumber < 0 || static_cast<std::size_t>(keyNumber) >= description_.keys.size()) {
+    } else if (!isKey(keyNumber)) {
         return status::invalidKeyNumber;
     }
-    const KeySpec& key = description_.keys[static_cast<std::size_t>(keyNumber)];
-    if (io.keyLength < key.length && !(io.keyLength == 0 && readsNoValue(op))) {
+    if (!keyFits(keyNumber, io.keyLength) && !(io.keyLength == 0 && readsNoValue(op))) {
         return status::keyBufferMissing;
     }
-    sqlite3_stmt* stmt = nullptr;
-    if (const std::int16_t st = getStatement(keyNumber, op, stmt); st != status::ok) return st;
-    ResetOnExit done(stmt);
-
-    int rc = SQLITE_OK;
+    const auto k = static_cast<std::size_t>(keyNumber);
+    const KeySpec& key = table_->description().keys[k];
+    const unsigned char* value = nullptr;
+    RowId from = 0;
     switch (op) {
         case GetOp::Equal:
         case GetOp::Greater:
@@ -406,44 +209,37 @@ std::int16_t DataFile::get(GetOp op, int keyNumber, const unsigned char* keyValu
         case GetOp::Less:
         case GetOp::LessOrEqual:
             encodeKeyValue(key, keyValue, searchBuffer_.data());
-            rc = sqlite3_bind_blob(stmt, 1, searchBuffer_.data(), key.length, SQLITE_STATIC);
+            value = searchBuffer_.data();
             break;
         case GetOp::Next:
         case GetOp::Previous:
             std::copy(position_.encodedKey.begin(), position_.encodedKey.end(),
                       searchBuffer_.begin());
-            rc = sqlite3_bind_blob(stmt, 1, searchBuffer_.data(), key.length, SQLITE_STATIC);
-            if (rc == SQLITE_OK && sqlite3_bind_parameter_count(stmt) >= 2) {
-                rc = sqlite3_bind_int64(stmt, 2, position_.id);
-            }
+            value = searchBuffer_.data();
+            from = position_.id;
             break;
         case GetOp::First:
         case GetOp::Last:
             break;
     }
-    if (rc != SQLITE_OK) return statusFromSqlite(rc);
-
-    rc = sqlite3_step(stmt);
-    if (rc != SQLITE_ROW) {
-        return fromStep(rc, op == GetOp::Equal ? status::keyValueNotFound : status::endOfFile);
+    FoundRow row;
+    if (const std::int16_t st = table_->seek(k, seekFor(op), value, from, row); st != status::ok) {
+        return st;
     }
-    return deliver(stmt, keyNumber, true, io, lock);
+    if (!row.found) return op == GetOp::Equal ? status::keyValueNotFound : status::endOfFile;
+    return deliver(row, keyNumber, io, lock);
 }
 
-std::int16_t DataFile::step(StepOp op, ReadBuffers& io, LockRequest lock) {
+std::int16_t DataFile::step(Step how, ReadBuffers& io, LockRequest lock) {
     io.returned = 0;
-    Statement& stmt = steps_[static_cast<std::size_t>(op)];
-    ResetOnExit done(stmt.get());
-    if (op == StepOp::Next || op == StepOp::Previous) {
-        if (!position_.established) return status::noCurrentRecord;
-        if (const int rc = sqlite3_bind_int64(stmt.get(), 1, position_.id); rc != SQLITE_OK) {
-            return statusFromSqlite(rc);
-        }
-    }
-    const int rc = sqlite3_step(stmt.get());
-    if (rc != SQLITE_ROW) return fromStep(rc, status::endOfFile);
     io.keyOnly = false;
-    return deliver(stmt.get(), -1, false, io, lock);
+    if ((how == Step::Next || how == Step::Previous) && !position_.established) {
+        return status::noCurrentRecord;
+    }
+    FoundRow row;
+    if (const std::int16_t st = table_->step(how, position_.id, row); st != status::ok) return st;
+    if (!row.found) return status::endOfFile;
+    return deliver(row, -1, io, lock);
 }
 
 std::int16_t DataFile::getPosition(std::uint32_t& address) const {
@@ -455,137 +251,43 @@ std::int16_t DataFile::getPosition(std::uint32_t& address) const {
 std::int16_t DataFile::getDirect(std::uint32_t address, int keyNumber, ReadBuffers& io,
                                  LockRequest lock) {
     io.returned = 0;
-    const bool dataOnly = description_.keys.empty();
-    if (!dataOnly &&
-        (keyNumber < 0 || static_cast<std::size_t>(keyNumber) >= description_.keys.size())) {
-        return status::invalidKeyNumber;
-    }
-    if (!dataOnly && io.keyLength != 0 &&
-        io.keyLength < description_.keys[static_cast<std::size_t>(keyNumber)].length) {
+    io.keyOnly = false;
+    const bool dataOnly = keyCount_ == 0;
+    if (!dataOnly && !isKey(keyNumber)) return status::invalidKeyNumber;
+    if (!dataOnly && io.keyLength != 0 && !keyFits(keyNumber, io.keyLength)) {
         return status::keyBufferMissing;
     }
     if (address == 0) return status::invalidRecordAddress;
-    ResetOnExit done(readFullById_.get());
-    if (const int rc = sqlite3_bind_int64(readFullById_.get(), 1, address); rc != SQLITE_OK) {
-        return statusFromSqlite(rc);
-    }
-    const int rc = sqlite3_step(readFullById_.get());
-    if (rc != SQLITE_ROW) return fromStep(rc, status::invalidRecordAddress);
-    io.keyOnly = false;
-    if (dataOnly) return deliver(readFullById_.get(), -1, false, io, lock);
-    // The key of a record read by its address is taken from the record.
-    const std::int64_t id = sqlite3_column_int64(readFullById_.get(), 0);
-    const auto* record =
-        static_cast<const unsigned char*>(sqlite3_column_blob(readFullById_.get(), 1));
-    if (record == nullptr || sqlite3_column_bytes(readFullById_.get(), 1) != description_.recordLength) {
-        return status::ioError;
-    }
-    const std::int16_t locked = takeLock(id, lock);
-    const std::uint32_t copied = std::min<std::uint32_t>(io.offered, description_.recordLength);
-    std::copy(record, record + copied, io.data);
-    io.returned = copied;
-    extractKeyValue(description_.keys[static_cast<std::size_t>(keyNumber)], record, io.key);
-    placeOn(keyNumber, id, record);
-    if (locked != status::ok) return locked;
-    return copied < description_.recordLength ? status::dataBufferTooShort : status::ok;
+    FoundRow row;
+    if (const std::int16_t st = table_->read(address, row); st != status::ok) return st;
+    if (!row.found) return status::invalidRecordAddress;
+    return deliver(row, dataOnly ? -1 : keyNumber, io, lock);
 }
 
-std::int16_t DataFile::bindRecord(sqlite3_stmt* stmt, const unsigned char* record) {
-    std::copy(record, record + description_.recordLength, recordBuffer_.begin());
-    int rc =
-        sqlite3_bind_blob(stmt, 1, recordBuffer_.data(), description_.recordLength, SQLITE_STATIC);
-    for (std::size_t k = 0; k < description_.keys.size() && rc == SQLITE_OK; ++k) {
-        const KeySpec& key = description_.keys[k];
-        unsigned char* encoded = keyBuffer_.data() + keyOffsets_[k];
-        encodeRecordKey(key, recordBuffer_.data(), encoded);
-        rc = sqlite3_bind_blob(stmt, static_cast<int>(k + 2), encoded, key.length, SQLITE_STATIC);
-    }
-    return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
-}
-
-std::int16_t DataFile::run(Statement& stmt) {
-    const int rc = sqlite3_step(stmt.get());
-    sqlite3_reset(stmt.get());
-    return rc == SQLITE_DONE ? status::ok : statusFromSqlite(rc);
-}
-
-// Opens the SQLite write transaction of the process's transaction on this
-// file, once: it holds the file's write lock until commit or rollback.
-std::int16_t DataFile::openTransaction() {
-    if (transactionOpen_ || !processTransaction().active) return status::ok;
-    if (const std::int16_t st = run(begin_); st != status::ok) return st;
-    transactionOpen_ = true;
+// Opens the table's transaction for the process's transaction, once: it
+// holds the file's write lock until the transaction ends.
+std::int16_t DataFile::joinTransaction() {
+    if (inTransaction_ || !processTransaction().active) return status::ok;
+    if (const std::int16_t st = table_->begin(); st != status::ok) return st;
+    inTransaction_ = true;
     processTransaction().files.push_back(this);
     return status::ok;
 }
 
 std::int16_t DataFile::commit() {
-    if (!transactionOpen_) return status::ok;
-    transactionOpen_ = false;
-    countKnown_ = false;
-    const std::int16_t st = run(commit_);
-    if (st != status::ok && sqlite3_get_autocommit(db_) == 0) run(rollback_);
-    return st;
+    if (!inTransaction_) return status::ok;
+    inTransaction_ = false;
+    return table_->commit();
 }
 
 void DataFile::rollback() {
-    if (!transactionOpen_) return;
-    transactionOpen_ = false;
-    countKnown_ = false;
-    if (sqlite3_get_autocommit(db_) == 0) run(rollback_);
+    if (!inTransaction_) return;
+    inTransaction_ = false;
+    table_->rollback();
 }
 
-// Runs a read-then-write in one SQLite transaction: its own, or the
-// process's transaction on this file. A failure inside the process's
-// transaction leaves that transaction's earlier work in place, since the
-// work writes only with its last statement.
-std::int16_t DataFile::writeTransaction(std::int16_t (DataFile::*work)()) {
-    if (processTransaction().active) {
-        if (const std::int16_t st = openTransaction(); st != status::ok) return st;
-        return (this->*work)();
-    }
-    if (const std::int16_t st = run(begin_); st != status::ok) return st;
-    std::int16_t st = (this->*work)();
-    if (st == status::ok) st = run(commit_);
-    if (st != status::ok && sqlite3_get_autocommit(db_) == 0) run(rollback_);
-    return st;
-}
-
-std::int16_t DataFile::insert(const unsigned char* record, std::uint32_t length, int keyNumber,
-                              unsigned char* keyOut, std::uint8_t keyLength) {
-    if (readOnly_) return status::accessDenied;
-    const bool dataOnly = description_.keys.empty();
-    const bool keepPosition = keyNumber == noCurrencyChange;
-    if (!dataOnly && !keepPosition &&
-        (keyNumber < 0 || static_cast<std::size_t>(keyNumber) >= description_.keys.size())) {
-        return status::invalidKeyNumber;
-    }
-    if (!dataOnly && !keepPosition &&
-        keyLength < description_.keys[static_cast<std::size_t>(keyNumber)].length) {
-        return status::keyBufferMissing;
-    }
-    if (length < description_.recordLength) return status::dataBufferTooShort;
-    if (const std::int16_t st = openTransaction(); st != status::ok) return st;
-    if (const std::int16_t st = bindRecord(insert_.get(), record); st != status::ok) return st;
-    ResetOnExit done(insert_.get());
-    // One statement in its own transaction; the count trigger runs inside it.
-    const int rc = sqlite3_step(insert_.get());
-    countKnown_ = false;
-    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
-    if (keepPosition) return status::ok;
-    placeOn(dataOnly ? -1 : keyNumber, sqlite3_last_insert_rowid(db_), recordBuffer_.data());
-    if (!dataOnly) {
-        extractKeyValue(description_.keys[static_cast<std::size_t>(keyNumber)],
-                        recordBuffer_.data(), keyOut);
-    }
-    return status::ok;
-}
-
-// The stored record against the one this position block read: 80 when
-// another position block or process changed it meanwhile.
-std::int16_t DataFile::checkUnchanged(const unsigned char* stored, int storedSize) const {
-    if (stored == nullptr || storedSize != description_.recordLength) return status::ioError;
-    if (position_.image.size() != description_.recordLength ||
+std::int16_t DataFile::unchanged(const unsigned char* stored) const {
+    if (position_.image.size() != recordLength_ ||
         !std::equal(position_.image.begin(), position_.image.end(),
                     reinterpret_cast<const char*>(stored))) {
         return status::conflict;
@@ -593,106 +295,93 @@ std::int16_t DataFile::checkUnchanged(const unsigned char* stored, int storedSiz
     return status::ok;
 }
 
-std::int16_t DataFile::updateInTransaction() {
-    {
-        ResetOnExit done(readById_.get());
-        int rc = sqlite3_bind_int64(readById_.get(), 1, position_.id);
-        if (rc != SQLITE_OK) return statusFromSqlite(rc);
-        rc = sqlite3_step(readById_.get());
-        if (rc != SQLITE_ROW) return fromStep(rc, status::noCurrentRecord);
-        const auto* old =
-            static_cast<const unsigned char*>(sqlite3_column_blob(readById_.get(), 0));
-        if (const std::int16_t st = checkUnchanged(old, sqlite3_column_bytes(readById_.get(), 0));
-            st != status::ok) {
-            return st;
-        }
-        std::array<unsigned char, maxKeyLength> before{};
-        for (std::size_t k = 0; k < description_.keys.size(); ++k) {
-            const KeySpec& key = description_.keys[k];
-            if (key.modifiable) continue;
-            encodeRecordKey(key, old, before.data());
-            if (!std::equal(before.begin(), before.begin() + key.length,
-                            keyBuffer_.begin() + static_cast<std::ptrdiff_t>(keyOffsets_[k]))) {
-                return status::keyNotModifiable;
-            }
-        }
+std::int16_t DataFile::insert(const unsigned char* record, std::uint32_t length, int keyNumber,
+                              unsigned char* keyOut, std::uint8_t keyLength) {
+    if (readOnly_) return status::accessDenied;
+    const bool dataOnly = keyCount_ == 0;
+    const bool keepPosition = keyNumber == noCurrencyChange;
+    if (!dataOnly && !keepPosition) {
+        if (!isKey(keyNumber)) return status::invalidKeyNumber;
+        if (!keyFits(keyNumber, keyLength)) return status::keyBufferMissing;
     }
-    ResetOnExit done(update_.get());
-    const int rc = sqlite3_step(update_.get());
-    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
-    return sqlite3_changes(db_) == 1 ? status::ok : status::noCurrentRecord;
+    if (length < recordLength_) return status::dataBufferTooShort;
+    if (const std::int16_t st = joinTransaction(); st != status::ok) return st;
+    takeRecord(record);
+    RowId id = 0;
+    if (const std::int16_t st = table_->insert(recordBuffer_.data(), keyBuffer_.data(), id);
+        st != status::ok) {
+        return st;
+    }
+    if (keepPosition) return status::ok;
+    if (dataOnly) {
+        placeOn(-1, id, recordBuffer_.data(), nullptr);
+        return status::ok;
+    }
+    const auto k = static_cast<std::size_t>(keyNumber);
+    placeOn(keyNumber, id, recordBuffer_.data(), keyBuffer_.data() + keyOffsets_[k]);
+    extractKeyValue(table_->description().keys[k], recordBuffer_.data(), keyOut);
+    return status::ok;
 }
 
 std::int16_t DataFile::update(const unsigned char* record, std::uint32_t length, int keyNumber,
                               unsigned char* keyOut, std::uint8_t keyLength) {
     if (readOnly_) return status::accessDenied;
-    const bool dataOnly = description_.keys.empty();
+    const bool dataOnly = keyCount_ == 0;
     const bool keepPosition = keyNumber == noCurrencyChange;
-    if (!dataOnly && !keepPosition &&
-        (keyNumber < 0 || static_cast<std::size_t>(keyNumber) >= description_.keys.size())) {
-        return status::invalidKeyNumber;
-    }
-    if (!dataOnly && !keepPosition &&
-        keyLength < description_.keys[static_cast<std::size_t>(keyNumber)].length) {
-        return status::keyBufferMissing;
+    if (!dataOnly && !keepPosition) {
+        if (!isKey(keyNumber)) return status::invalidKeyNumber;
+        if (!keyFits(keyNumber, keyLength)) return status::keyBufferMissing;
     }
     if (!position_.onRecord) return status::noCurrentRecord;
-    if (length < description_.recordLength) return status::dataBufferTooShort;
-    if (lockedElsewhere(position_.id)) return status::recordLocked;
-    std::int16_t st = bindRecord(update_.get(), record);
-    if (st != status::ok) return st;
-    const int idParam = static_cast<int>(description_.keys.size() + 2);
-    if (const int rc = sqlite3_bind_int64(update_.get(), idParam, position_.id); rc != SQLITE_OK) {
-        return statusFromSqlite(rc);
+    if (length < recordLength_) return status::dataBufferTooShort;
+    if (table_->lockedElsewhere(position_.id)) return status::recordLocked;
+    if (const std::int16_t st = joinTransaction(); st != status::ok) return st;
+    takeRecord(record);
+    const FileDescription& d = table_->description();
+    // The record as stored, not as last read: another process may have
+    // changed it since.
+    const ReplaceGuard guard = [&](const unsigned char* stored) -> std::int16_t {
+        if (const std::int16_t st = unchanged(stored); st != status::ok) return st;
+        std::array<unsigned char, maxKeyLength> before{};
+        for (std::size_t k = 0; k < keyCount_; ++k) {
+            const KeySpec& key = d.keys[k];
+            if (key.modifiable) continue;
+            encodeRecordKey(key, stored, before.data());
+            if (!std::equal(before.begin(), before.begin() + key.length,
+                            keyBuffer_.begin() + static_cast<std::ptrdiff_t>(keyOffsets_[k]))) {
+                return status::keyNotModifiable;
+            }
+        }
+        return status::ok;
+    };
+    if (const std::int16_t st =
+            table_->replace(position_.id, recordBuffer_.data(), keyBuffer_.data(), guard);
+        st != status::ok) {
+        return st;
     }
-    st = writeTransaction(&DataFile::updateInTransaction);
-    countKnown_ = false;
-    if (st != status::ok) return st;
     // A single lock ends with the update of its record; multiple locks stay.
     if (singleLock_ == position_.id) unlock(UnlockWhat::Single);
-    // The record written is the one this position block now knows.
     if (keepPosition || dataOnly) {
-        position_.image.assign(reinterpret_cast<const char*>(recordBuffer_.data()),
-                               description_.recordLength);
-        if (!keepPosition) position_.logical = false;
+        // The record written is the one this position block now knows.
+        position_.image.assign(reinterpret_cast<const char*>(recordBuffer_.data()), recordLength_);
+        if (dataOnly) position_.logical = false;
         return status::ok;
     }
-    placeOn(keyNumber, position_.id, recordBuffer_.data());
-    extractKeyValue(description_.keys[static_cast<std::size_t>(keyNumber)], recordBuffer_.data(),
-                    keyOut);
+    const auto k = static_cast<std::size_t>(keyNumber);
+    placeOn(keyNumber, position_.id, recordBuffer_.data(), keyBuffer_.data() + keyOffsets_[k]);
+    extractKeyValue(d.keys[k], recordBuffer_.data(), keyOut);
     return status::ok;
-}
-
-std::int16_t DataFile::removeInTransaction() {
-    {
-        ResetOnExit done(readById_.get());
-        int rc = sqlite3_bind_int64(readById_.get(), 1, position_.id);
-        if (rc != SQLITE_OK) return statusFromSqlite(rc);
-        rc = sqlite3_step(readById_.get());
-        if (rc != SQLITE_ROW) return fromStep(rc, status::noCurrentRecord);
-        if (const std::int16_t st =
-                checkUnchanged(static_cast<const unsigned char*>(sqlite3_column_blob(readById_.get(), 0)),
-                               sqlite3_column_bytes(readById_.get(), 0));
-            st != status::ok) {
-            return st;
-        }
-    }
-    ResetOnExit done(delete_.get());
-    int rc = sqlite3_bind_int64(delete_.get(), 1, position_.id);
-    if (rc == SQLITE_OK) rc = sqlite3_step(delete_.get());
-    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
-    return sqlite3_changes(db_) == 1 ? status::ok : status::noCurrentRecord;
 }
 
 std::int16_t DataFile::remove() {
     if (readOnly_) return status::accessDenied;
     if (!position_.onRecord) return status::noCurrentRecord;
-    if (lockedElsewhere(position_.id)) return status::recordLocked;
-    const std::int16_t st = writeTransaction(&DataFile::removeInTransaction);
-    countKnown_ = false;
-    if (st != status::ok) return st;
+    if (table_->lockedElsewhere(position_.id)) return status::recordLocked;
+    if (const std::int16_t st = joinTransaction(); st != status::ok) return st;
+    const ReplaceGuard guard = [this](const unsigned char* stored) { return unchanged(stored); };
+    if (const std::int16_t st = table_->remove(position_.id, guard); st != status::ok) return st;
     position_.onRecord = false;
-    // A deleted record's locks of this position block go with it.
+    // The position block's locks on the record go with it.
     if (singleLock_ == position_.id) unlock(UnlockWhat::Single);
     if (std::find(multipleLocks_.begin(), multipleLocks_.end(), position_.id) !=
         multipleLocks_.end()) {
@@ -701,71 +390,23 @@ std::int16_t DataFile::remove() {
     return status::ok;
 }
 
-std::int16_t DataFile::recordCount(std::uint32_t& count) {
-    ChangeProbe::Header now{};
-    const bool watched = probe_.snapshot(now);
-    if (countKnown_ && watched && now == countHeader_) {
-        count = count_;
-        return status::ok;
-    }
-    ResetOnExit done(readCount_.get());
-    const int rc = sqlite3_step(readCount_.get());
-    if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
-    const std::int64_t stored = sqlite3_column_int64(readCount_.get(), 0);
-    count_ = static_cast<std::uint32_t>(
-        std::clamp<std::int64_t>(stored, 0, std::numeric_limits<std::uint32_t>::max()));
-    // The header was taken before the read, so a commit in between makes it
-    // differ next time and the count is read again.
-    countKnown_ = watched;
-    countHeader_ = now;
-    count = count_;
-    return status::ok;
-}
-
-std::int16_t DataFile::distinctCounts() {
-    ChangeProbe::Header now{};
-    const bool watched = probe_.snapshot(now);
-    if (distinctKnown_ && watched && now == distinctHeader_ && !transactionOpen_) {
-        return status::ok;
-    }
-    for (std::size_t k = 0; k < description_.keys.size(); ++k) {
-        if (!description_.keys[k].duplicates) {
-            distinctValues_[k] = count_;
-            continue;
-        }
-        if (!distinct_[k].prepared()) {
-            const std::string c = keyColumn(k);
-            if (const std::int16_t st =
-                    prepare(distinct_[k], "SELECT count(DISTINCT " + c + ") FROM records");
-                st != status::ok) {
-                return st;
-            }
-        }
-        ResetOnExit done(distinct_[k].get());
-        const int rc = sqlite3_step(distinct_[k].get());
-        if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
-        distinctValues_[k] = static_cast<std::uint32_t>(std::clamp<std::int64_t>(
-            sqlite3_column_int64(distinct_[k].get(), 0), 0,
-            std::numeric_limits<std::uint32_t>::max()));
-    }
-    distinctKnown_ = watched && !transactionOpen_;
-    distinctHeader_ = now;
-    return status::ok;
-}
-
 std::int16_t DataFile::stat(unsigned char* out, std::uint32_t offered, std::uint32_t& returned,
                             bool withVersion) {
     returned = 0;
     std::uint32_t count = 0;
-    if (const std::int16_t st = recordCount(count); st != status::ok) return st;
-    if (const std::int16_t st = distinctCounts(); st != status::ok) return st;
+    if (const std::int16_t st = table_->count(count); st != status::ok) return st;
     unsigned char* answer = coding::bytes(statTemplate_);
     coding::putU32(answer + filespec::recordCount, count);
     answer[filespec::fileVersion] = withVersion ? fileVersionByte : 0;
     std::size_t offset = filespec::size;
-    for (std::size_t k = 0; k < description_.keys.size(); ++k) {
-        for (std::size_t n = 0; n < description_.keys[k].segments.size(); ++n) {
-            coding::putU32(answer + offset + segspec::distinctValues, distinctValues_[k]);
+    const FileDescription& d = table_->description();
+    for (std::size_t k = 0; k < keyCount_; ++k) {
+        std::uint32_t distinct = 0;
+        if (const std::int16_t st = table_->distinctValues(k, distinct); st != status::ok) {
+            return st;
+        }
+        for (std::size_t n = 0; n < d.keys[k].segments.size(); ++n) {
+            coding::putU32(answer + offset + segspec::distinctValues, distinct);
             offset += segspec::size;
         }
     }
@@ -774,11 +415,6 @@ std::int16_t DataFile::stat(unsigned char* out, std::uint32_t offered, std::uint
               out);
     returned = static_cast<std::uint32_t>(copied);
     return copied < statTemplate_.size() ? status::dataBufferTooShort : status::ok;
-}
-
-ProcessTransaction& processTransaction() {
-    static ProcessTransaction t;
-    return t;
 }
 
 }  // namespace engine

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "engine/status.h"
+#include "engine/api.h"
 #include "platform/coding.h"
 
 namespace engine {
@@ -162,7 +162,7 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
                 return status::invalidKeyFlags;
             }
             if ((seg.flags & keyflag::alternateCollation) != 0) {
-                seg.collation = s[collation::segmentNumber];
+                seg.collation = s[segspec::collationNumber];
                 collationCount = std::max(collationCount, static_cast<std::size_t>(seg.collation) + 1);
             }
             if (key.length + seg.length > maxKeyLength) return status::invalidKeyDefinition;
@@ -202,7 +202,7 @@ std::string encodeDescription(const FileDescription& d) {
             coding::putU16(s + segspec::length, seg.length);
             coding::putU16(s + segspec::flags, seg.flags);
             s[segspec::extendedType] = seg.extendedType;
-            if (seg.collation >= 0) s[collation::segmentNumber] = static_cast<unsigned char>(seg.collation);
+            if (seg.collation >= 0) s[segspec::collationNumber] = static_cast<unsigned char>(seg.collation);
             offset += segspec::size;
         }
     }

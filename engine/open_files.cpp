@@ -4,7 +4,7 @@
 #include <chrono>
 #include <random>
 
-#include "engine/status.h"
+#include "engine/api.h"
 #include "platform/coding.h"
 
 namespace engine {

@@ -15,11 +15,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/api.h"
 #include "engine/data_file.h"
 
 namespace engine {
 
-inline constexpr std::size_t positionBlockSize = 128;
 inline constexpr std::size_t maxOpenFiles = 4096;
 
 class OpenFileTable {

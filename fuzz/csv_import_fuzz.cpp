@@ -9,7 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "engine/btrcall.h"
+#include "engine/api.h"
+#include "engine/client.h"
 #include "fuzz/fuzz_file.h"
 #include "platform/coding.h"
 #include "tools/commands.h"
@@ -33,13 +34,14 @@ constexpr std::uint32_t kRecreateAt = 20000;
 std::string dataPath(const Target& t) { return fuzz_support::scratchPath(std::string(t.base) + ".dat"); }
 
 void createEmpty(const Target& t) {
-    std::string description(32, '\0');
+    using namespace engine;
+    std::string description(filespec::size + segspec::size, '\0');
     auto* d = coding::bytes(description);
-    coding::putU16(d + 0, t.recordLength);
-    coding::putU16(d + 2, 1024);
-    coding::putU16(d + 4, 1);
-    coding::putU16(d + 16, 1);
-    coding::putU16(d + 18, t.keyLength);
+    coding::putU16(d + filespec::recordLength, t.recordLength);
+    coding::putU16(d + filespec::pageSize, 1024);
+    coding::putU16(d + filespec::keyCount, 1);
+    coding::putU16(d + filespec::size + segspec::position, 1);
+    coding::putU16(d + filespec::size + segspec::length, t.keyLength);
     std::string dictionary(2, '\0');
     coding::putU16(coding::bytes(dictionary), static_cast<std::uint16_t>(description.size()));
     const std::string dict = fuzz_support::scratchPath(std::string(t.base) + ".xdf");
@@ -52,19 +54,17 @@ void createEmpty(const Target& t) {
 
 // The number of records in the file, through Stat.
 std::uint32_t recordCount(const Target& t) {
-    unsigned char block[128] = {};
-    unsigned char data[1536] = {};
-    unsigned char key[256] = {};
+    engine::Client file;
     const std::string path = dataPath(t);
-    std::memcpy(key, path.data(), path.size());
-    std::uint32_t length = 0;
-    if (BTRCALL(0, block, data, &length, key, static_cast<std::uint8_t>(path.size()), 0) != 0) std::abort();
-    std::memset(key, ' ', 255);
-    length = sizeof data;
-    if (BTRCALL(15, block, data, &length, key, 255, 0) != 0) std::abort();
-    const std::uint32_t count = coding::getU32(data + 6);
-    length = 0;
-    BTRCALL(1, block, data, &length, key, 0, 0);
+    file.setKey(path);
+    if (file.call(engine::op::open, 0, engine::openmode::normal,
+                  static_cast<std::uint8_t>(path.size())) != 0) {
+        std::abort();
+    }
+    std::memset(file.key, ' ', engine::maxKeyLength);
+    if (file.stat() != 0) std::abort();
+    const std::uint32_t count = coding::getU32(file.data + engine::filespec::recordCount);
+    file.call(engine::op::close, 0, 0, 0);
     return count;
 }
 

@@ -10,17 +10,18 @@
 #include <vector>
 
 #include "data/internal.h"
+#include "engine/api.h"
 #include "engine/btrcall.h"
 #include "fuzz/fuzz_file.h"
 #include "platform/coding.h"
 
 namespace {
 
-constexpr std::uint16_t kOpen = 0, kClose = 1, kInsert = 2, kGetEqual = 5, kGetNext = 6,
-                        kGetFirst = 12, kCreate = 14, kStat = 15;
+using engine::op::getEqual, engine::op::getFirst, engine::op::getNext;
+constexpr auto kKeyLength = static_cast<std::uint8_t>(engine::maxKeyLength);
 
 struct Call {
-    unsigned char positionBlock[128] = {};
+    unsigned char positionBlock[engine::positionBlockSize] = {};
     unsigned char data[kDataBufferSize];
     unsigned char key[kKeyBufferSize];
 
@@ -62,12 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(call.data, description.data(), description.size());
     call.setKeyText(dataPath);
     std::uint32_t length = kDataBufferSize;
-    if (call.run(kCreate, length, static_cast<std::uint8_t>(dataPath.size()), -1) != 0) {
+    if (call.run(engine::op::create, length, static_cast<std::uint8_t>(dataPath.size()),
+                 engine::createKeepExisting) != 0) {
         Call open;
         open.setKeyText(dataPath);
         std::uint32_t ownerLength = 0;
         if (std::filesystem::exists(dataPath) &&
-            open.run(kOpen, ownerLength, static_cast<std::uint8_t>(dataPath.size()), 0) == 0) {
+            open.run(engine::op::open, ownerLength, static_cast<std::uint8_t>(dataPath.size()), 0) == 0) {
             std::abort();  // a refused description left a file that opens
         }
         removeDataFile(dataPath);
@@ -77,16 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Call file;
     file.setKeyText(dataPath);
     std::uint32_t ownerLength = 0;
-    if (file.run(kOpen, ownerLength, static_cast<std::uint8_t>(dataPath.size()), 0) != 0) std::abort();
+    if (file.run(engine::op::open, ownerLength, static_cast<std::uint8_t>(dataPath.size()), 0) != 0) std::abort();
 
     std::memset(file.data, ' ', sizeof file.data);
-    std::memset(file.key, ' ', 255);
+    std::memset(file.key, ' ', engine::maxKeyLength);
     length = kDataBufferSize;
-    if (file.run(kStat, length, 255, 0) != 0) std::abort();
-    const std::int16_t recordLength = coding::getI16(file.data);
-    const unsigned keyCount = file.data[4];
+    if (file.run(engine::op::stat, length, kKeyLength, 0) != 0) std::abort();
+    const std::int16_t recordLength = coding::getI16(file.data + engine::filespec::recordLength);
+    const unsigned keyCount = file.data[engine::filespec::keyCount];
     if (recordLength <= 0 || recordLength > kDataBufferSize) std::abort();
-    if (recordLength != coding::getI16(coding::bytes(description))) std::abort();
+    if (recordLength != coding::getI16(coding::bytes(description) + engine::filespec::recordLength)) std::abort();
 
     // Records made of the dictionary's own bytes, so that their keys vary
     // with the input; each one inserted must be found again by its key.
@@ -97,19 +99,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::memset(file.key, 0, sizeof file.key);
         length = static_cast<std::uint32_t>(recordLength);
-        if (file.run(kInsert, length, 255, 0) == 0) ++stored;
+        if (file.run(engine::op::insert, length, kKeyLength, 0) == 0) ++stored;
     }
     for (unsigned k = 0; k < keyCount && k < 4; ++k) {
         const auto keyNumber = static_cast<std::int8_t>(k);
         std::vector<std::string> keys;
         length = kDataBufferSize;
         std::memset(file.key, 0, sizeof file.key);
-        std::int16_t s = file.run(kGetFirst, length, 255, keyNumber);
+        std::int16_t s = file.run(getFirst, length, kKeyLength, keyNumber);
         while (s == 0 && keys.size() <= static_cast<std::size_t>(stored)) {
             if (length != static_cast<std::uint32_t>(recordLength)) std::abort();
-            keys.emplace_back(reinterpret_cast<const char*>(file.key), 255);
+            keys.emplace_back(reinterpret_cast<const char*>(file.key), engine::maxKeyLength);
             length = kDataBufferSize;
-            s = file.run(kGetNext, length, 255, keyNumber);
+            s = file.run(getNext, length, kKeyLength, keyNumber);
         }
         // No key holds more records than were stored (one that leaves out
         // null values may hold fewer).
@@ -118,12 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const std::string& key : keys) {
             std::memcpy(file.key, key.data(), key.size());
             length = kDataBufferSize;
-            if (file.run(kGetEqual, length, 255, keyNumber) != 0) std::abort();
+            if (file.run(getEqual, length, kKeyLength, keyNumber) != 0) std::abort();
         }
     }
 
     length = 0;
-    file.run(kClose, length, 0, 0);
+    file.run(engine::op::close, length, 0, 0);
     removeDataFile(dataPath);
     return 0;
 }

@@ -9,35 +9,27 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/btrcall.h"
+#include "engine/api.h"
+#include "engine/client.h"
 #include "fuzz/fuzz_file.h"
 
 namespace {
 
-constexpr std::uint16_t kOpen = 0, kClose = 1, kGetEqual = 5, kGetNext = 6, kGetPrevious = 7,
-                        kGetGreater = 8, kGetGreaterOrEqual = 9, kGetLess = 10,
-                        kGetLessOrEqual = 11, kGetFirst = 12, kGetLast = 13, kStat = 15,
-                        kReset = 28;
-constexpr std::size_t kDataSize = 1536, kKeySize = 256;
+using engine::op::getEqual, engine::op::getGreater, engine::op::getGreaterOrEqual,
+    engine::op::getLess, engine::op::getLessOrEqual, engine::op::getFirst, engine::op::getNext,
+    engine::op::getLast, engine::op::getPrevious;
 constexpr int kStepsPerWalk = 40;
 
-struct File {
-    unsigned char positionBlock[128] = {};
-    unsigned char data[kDataSize];
-    unsigned char key[kKeySize] = {};
+// Every call offers the whole data buffer; an answer longer than it is a fault.
+std::int16_t call(engine::Client& file, std::uint16_t operation, std::int8_t keyNumber) {
+    const std::int16_t status = file.call(operation, sizeof file.data, keyNumber);
+    if (file.length > sizeof file.data) std::abort();
+    return status;
+}
 
-    std::int16_t call(std::uint16_t operation, std::int8_t keyNumber, std::uint8_t keyLength = 255) {
-        std::uint32_t length = kDataSize;
-        const std::int16_t status =
-            BTRCALL(operation, positionBlock, data, &length, key, keyLength, keyNumber);
-        if (length > kDataSize) std::abort();
-        return status;
-    }
-};
-
-void walk(File& file, std::uint16_t first, std::uint16_t next, std::int8_t keyNumber) {
-    std::int16_t status = file.call(first, keyNumber);
-    for (int i = 0; status == 0 && i < kStepsPerWalk; ++i) status = file.call(next, keyNumber);
+void walk(engine::Client& file, std::uint16_t first, std::uint16_t next, std::int8_t keyNumber) {
+    std::int16_t status = call(file, first, keyNumber);
+    for (int i = 0; status == 0 && i < kStepsPerWalk; ++i) status = call(file, next, keyNumber);
 }
 
 }  // namespace
@@ -48,35 +40,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char* suffix : {"-journal", "-wal", "-shm"}) std::filesystem::remove(path + suffix, ec);
     fuzz_support::writeWhole(path, std::string(reinterpret_cast<const char*>(data), size));
 
-    File file;
-    std::memset(file.data, 0, sizeof file.data);
-    std::memcpy(file.key, path.data(), std::min(path.size(), kKeySize - 1));
-    std::uint32_t ownerLength = 0;
-    if (BTRCALL(kOpen, file.positionBlock, file.data, &ownerLength, file.key,
-                static_cast<std::uint8_t>(path.size()), 0) != 0) {
+    engine::Client file;
+    file.setKey(path.substr(0, engine::maxPathLength));
+    if (file.call(engine::op::open, 0, engine::openmode::normal,
+                  static_cast<std::uint8_t>(path.size())) != 0) {
         return 0;
     }
 
     std::memset(file.data, ' ', sizeof file.data);
-    std::memset(file.key, ' ', 255);
-    file.key[255] = 0;
-    const std::int16_t statStatus = file.call(kStat, 0);
-    const int keys = statStatus == 0 ? file.data[4] : 1;
+    std::memset(file.key, ' ', engine::maxKeyLength);
+    file.key[engine::maxKeyLength] = 0;
+    const std::int16_t statStatus = call(file, engine::op::stat, 0);
+    const int keys = statStatus == 0 ? file.data[engine::filespec::keyCount] : 1;
     for (int k = -1; k <= keys && k < 8; ++k) {
         const auto keyNumber = static_cast<std::int8_t>(k);
         std::memset(file.key, 0, sizeof file.key);
-        walk(file, kGetFirst, kGetNext, keyNumber);
-        walk(file, kGetLast, kGetPrevious, keyNumber);
+        walk(file, getFirst, getNext, keyNumber);
+        walk(file, getLast, getPrevious, keyNumber);
         // Searches with the key of the last record read, or with zero bytes.
         for (const std::uint16_t search :
-             {kGetEqual, kGetGreater, kGetGreaterOrEqual, kGetLess, kGetLessOrEqual}) {
-            file.call(search, keyNumber);
+             {getEqual, getGreater, getGreaterOrEqual, getLess, getLessOrEqual}) {
+            call(file, search, keyNumber);
         }
     }
 
-    file.call(kClose, 0, 0);
+    file.close();
     // Whatever state the damage left behind, Reset closes it all.
-    File scratch;
-    scratch.call(kReset, 0, 0);
+    engine::Client().reset();
     return 0;
 }

@@ -86,6 +86,32 @@ bool syncFile(File& file);
 // Closes the file; closing a closed File does nothing.
 void closeFile(File& file);
 
+// An open file closed when it goes out of scope.
+class ScopedFile {
+public:
+    ScopedFile() = default;
+    ~ScopedFile() { closeFile(file_); }
+    ScopedFile(ScopedFile&& other) noexcept : file_(other.file_) { other.file_ = File{}; }
+    ScopedFile& operator=(ScopedFile&& other) noexcept {
+        if (this != &other) {
+            closeFile(file_);
+            file_ = other.file_;
+            other.file_ = File{};
+        }
+        return *this;
+    }
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+
+    // The file, for the functions above (openFile opens it).
+    File& get() { return file_; }
+    bool isOpen() const { return file_.isOpen(); }
+    void close() { closeFile(file_); }
+
+private:
+    File file_;
+};
+
 // Deletes the file at `path`. False when it does not exist or cannot be
 // deleted.
 bool deleteFile(const std::string& path);
@@ -107,6 +133,22 @@ bool setCurrentDirectory(const std::string& path);
 // Used by every file operation above; exposed for the record manager and the
 // tools.
 std::string nativePath(const std::string& path);
+
+// Files named in the system's own form (nativePath's result, the names
+// SQLite is given), for the record manager's files and their companions.
+//
+// Renames `from` to `to`, replacing a file `to` that exists. False on
+// failure (on Windows also while either file is open).
+bool renameNativeFile(const std::string& from, const std::string& to);
+// Gives the file `existing` a second name `newName` (a hard link). False
+// when `newName` exists, or the file system has no hard links.
+bool linkNativeFile(const std::string& existing, const std::string& newName);
+// Deletes the file. False when it does not exist or cannot be deleted.
+bool removeNativeFile(const std::string& path);
+// The absolute form of `path` with links and "." and ".." resolved, the same
+// for every name of one existing file; for a file that does not exist, the
+// resolved folder and the last component; `path` itself when neither works.
+std::string canonicalNativePath(const std::string& path);
 
 // Takes an advisory lock on the whole of an open file, without waiting:
 // shared (many holders) or exclusive (one holder, no shared ones). Returns

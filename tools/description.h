@@ -1,6 +1,5 @@
 // The creation description of a data file, the layout the record manager
-// takes for Create and answers with Stat: a 16-byte file specification, then
-// one 16-byte specification per key segment. The same bytes follow the
+// takes for Create and answers with Stat (engine/api.h). The same bytes follow the
 // 16-bit length word in a dictionary file (".xdf").
 //
 // The readable source of a description (".ddf") is a text of lines:
@@ -22,37 +21,40 @@
 #include <string>
 #include <vector>
 
+#include "engine/api.h"
+
 namespace nubodat {
 
-// Specification offsets and flags.
+// Specification offsets and flags, by the names the utility uses; the
+// values are the record manager's contract (engine/api.h).
 namespace spec {
-constexpr std::size_t kFileSpecSize = 16;
-constexpr std::size_t kSegmentSpecSize = 16;
-constexpr std::size_t recordLength = 0;   // 2
-constexpr std::size_t pageSize = 2;       // 2
-constexpr std::size_t keyCount = 4;       // 2
-constexpr std::size_t recordCount = 6;    // 4, in a Stat answer
-constexpr std::size_t fileFlags = 10;     // 2
-constexpr std::size_t segPosition = 0;    // 2, 1-based
-constexpr std::size_t segLength = 2;      // 2
-constexpr std::size_t segFlags = 4;       // 2
-constexpr std::size_t segExtendedType = 10;  // 1
+constexpr std::size_t kFileSpecSize = engine::filespec::size;
+constexpr std::size_t kSegmentSpecSize = engine::segspec::size;
+constexpr std::size_t recordLength = engine::filespec::recordLength;  // 2
+constexpr std::size_t pageSize = engine::filespec::pageSize;          // 2
+constexpr std::size_t keyCount = engine::filespec::keyCount;          // 2
+constexpr std::size_t recordCount = engine::filespec::recordCount;    // 4, in a Stat answer
+constexpr std::size_t fileFlags = engine::filespec::fileFlags;        // 2
+constexpr std::size_t segPosition = engine::segspec::position;        // 2, 1-based
+constexpr std::size_t segLength = engine::segspec::length;            // 2
+constexpr std::size_t segFlags = engine::segspec::flags;              // 2
+constexpr std::size_t segExtendedType = engine::segspec::extendedType;  // 1
 
-constexpr std::uint16_t kDuplicates = 0x0001;
-constexpr std::uint16_t kModifiable = 0x0002;
-constexpr std::uint16_t kBinary = 0x0004;
-constexpr std::uint16_t kSegmented = 0x0010;  // another segment of the key follows
-constexpr std::uint16_t kDescending = 0x0040;
-constexpr std::uint16_t kExtendedType = 0x0100;
-constexpr std::uint16_t kNoCase = 0x0400;
+constexpr std::uint16_t kDuplicates = engine::keyflag::duplicates;
+constexpr std::uint16_t kModifiable = engine::keyflag::modifiable;
+constexpr std::uint16_t kBinary = engine::keyflag::binary;
+constexpr std::uint16_t kSegmented = engine::keyflag::segmented;  // another segment follows
+constexpr std::uint16_t kDescending = engine::keyflag::descending;
+constexpr std::uint16_t kExtendedType = engine::keyflag::extendedType;
+constexpr std::uint16_t kNoCase = engine::keyflag::caseInsensitive;
 
-constexpr std::uint8_t kTypeString = 0;
-constexpr std::uint8_t kTypeInteger = 1;
-constexpr std::uint8_t kTypeUnsigned = 14;
+constexpr std::uint8_t kTypeString = engine::keytype::string;
+constexpr std::uint8_t kTypeInteger = engine::keytype::integer;
+constexpr std::uint8_t kTypeUnsigned = engine::keytype::unsignedBinary;
 
-constexpr int kMinPageSize = 512;
-constexpr int kMaxPageSize = 4096;
-constexpr int kMaxRecordLength = 1536;  // the largest record the program moves
+constexpr int kMinPageSize = engine::minPageSize;
+constexpr int kMaxPageSize = engine::maxPageSize;
+constexpr int kMaxRecordLength = engine::maxRecordLength;  // the largest record the program moves
 }  // namespace spec
 
 struct Segment {

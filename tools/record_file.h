@@ -1,34 +1,41 @@
-// A data file reached through the record manager's entry BTRCALL, and
-// nothing else: open and close, Stat, Create, and whole-record reads,
-// inserts and deletes. Each operation returns the record manager's status;
+// A data file reached through the record manager's entry BTRCALL (by the
+// typed client engine::Client), and nothing else: open and close, Stat,
+// Create, and whole-record reads, inserts and deletes. Each operation returns the record manager's status;
 // the caller decides what a status means for it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "engine/api.h"
+#include "engine/client.h"
 #include "tools/description.h"
 
 namespace nubodat {
 
-// Operation codes of the record manager.
+// Operation codes of the record manager, by the names the utility uses
+// (engine/api.h).
 namespace op {
-constexpr std::uint16_t kOpen = 0, kClose = 1, kInsert = 2, kDelete = 4, kGetEqual = 5,
-                        kGetNext = 6, kGetPrevious = 7, kGetFirst = 12, kGetLast = 13,
-                        kCreate = 14, kStat = 15;
+constexpr std::uint16_t kOpen = engine::op::open, kClose = engine::op::close,
+                        kInsert = engine::op::insert, kDelete = engine::op::remove,
+                        kGetEqual = engine::op::getEqual, kGetNext = engine::op::getNext,
+                        kGetPrevious = engine::op::getPrevious, kGetFirst = engine::op::getFirst,
+                        kGetLast = engine::op::getLast, kCreate = engine::op::create,
+                        kStat = engine::op::stat;
 }
 
 // Statuses the utility acts on.
 namespace status {
-constexpr std::int16_t kOk = 0;
-constexpr std::int16_t kKeyNotFound = 4;
-constexpr std::int16_t kDuplicateKey = 5;
-constexpr std::int16_t kEndOfFile = 9;
-constexpr std::int16_t kFileNotFound = 12;
-constexpr std::int16_t kFileExists = 59;
+constexpr std::int16_t kOk = engine::status::ok;
+constexpr std::int16_t kKeyNotFound = engine::status::keyValueNotFound;
+constexpr std::int16_t kDuplicateKey = engine::status::duplicateKey;
+constexpr std::int16_t kEndOfFile = engine::status::endOfFile;
+constexpr std::int16_t kFileNotFound = engine::status::fileNotFound;
+constexpr std::int16_t kFileExists = engine::status::fileExists;
 }
 
-// The text of a status for messages: "status 5 (duplicate key)".
+// The text of a status for messages: "status 5 (duplicate key value)";
+// the meaning is engine::statusName's.
 std::string statusText(std::int16_t status);
 
 class RecordFile {
@@ -61,9 +68,7 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    std::int16_t call(std::uint16_t operation, std::string& data, std::uint32_t& dataLength,
-                      std::string& key, int keyNumber);
-    unsigned char positionBlock_[128] = {};
+    engine::Client client_;  // the position block and the buffers of every call
     bool open_ = false;
     std::string path_;
 };

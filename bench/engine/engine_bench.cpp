@@ -23,7 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/api.h"
 #include "engine/btrcall.h"
+#include "engine/client.h"
 #include "platform/coding.h"
 
 namespace {
@@ -31,20 +33,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t recordLength = 428;
-constexpr std::uint32_t bufferSize = 1536;
+constexpr std::uint32_t bufferSize = engine::dataBufferSize;
 constexpr std::size_t batch = 500;
 
-struct Handle {
-    unsigned char position[128] = {};
-    unsigned char data[bufferSize] = {};
-    unsigned char key[256] = {};
-    std::uint32_t length = 0;
-
-    std::int16_t call(std::uint16_t op, std::uint32_t offered, std::int8_t keyNumber) {
-        length = offered;
-        return BTRCALL(op, position, data, &length, key, 255, keyNumber);
-    }
-};
+using Handle = engine::Client;
+namespace op = engine::op;
 
 void die(const char* what, long long value) {
     std::fprintf(stderr, "engine_bench: %s (%lld)\n", what, value);
@@ -125,20 +118,22 @@ Pair timeSingles(std::size_t count, const std::function<void(std::size_t)>& engi
 }
 
 std::vector<unsigned char> description() {
-    std::vector<unsigned char> d(32, 0);
-    coding::putU16(d.data() + 0, recordLength);
-    coding::putU16(d.data() + 2, 4096);
-    coding::putU16(d.data() + 4, 1);
-    coding::putU16(d.data() + 16, 1);       // position
-    coding::putU16(d.data() + 18, 4);       // length
-    coding::putU16(d.data() + 20, 0x0100);  // extended type
-    d[26] = 1;                              // integer
+    using namespace engine;
+    std::vector<unsigned char> d(filespec::size + segspec::size, 0);
+    unsigned char* segment = d.data() + filespec::size;
+    coding::putU16(d.data() + filespec::recordLength, recordLength);
+    coding::putU16(d.data() + filespec::pageSize, 4096);
+    coding::putU16(d.data() + filespec::keyCount, 1);
+    coding::putU16(segment + segspec::position, 1);
+    coding::putU16(segment + segspec::length, 4);
+    coding::putU16(segment + segspec::flags, keyflag::extendedType);
+    segment[segspec::extendedType] = keytype::integer;
     return d;
 }
 
 std::uint32_t recordCountOf(Handle& h) {
-    if (h.call(15, bufferSize, 0) != 0) die("Stat failed", 0);
-    return coding::getU32(h.data + 6);
+    if (h.call(op::stat, bufferSize, 0) != 0) die("Stat failed", 0);
+    return coding::getU32(h.data + engine::filespec::recordCount);
 }
 
 void buildEngineFile(const std::string& path, std::uint32_t records) {
@@ -146,15 +141,15 @@ void buildEngineFile(const std::string& path, std::uint32_t records) {
     const auto d = description();
     std::copy(d.begin(), d.end(), h.data);
     std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
-    if (const auto st = h.call(14, static_cast<std::uint32_t>(d.size()), 0); st != 0) {
+    if (const auto st = h.call(op::create, static_cast<std::uint32_t>(d.size()), 0); st != 0) {
         die("Create failed", st);
     }
     std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
-    if (const auto st = h.call(0, 0, 0); st != 0) die("Open failed", st);
+    if (const auto st = h.call(op::open, 0, 0); st != 0) die("Open failed", st);
     const auto t0 = Clock::now();
     for (std::uint32_t i = 0; i < records; ++i) {
         makeRecord(static_cast<std::int32_t>(2 * i), h.data);
-        if (const auto st = h.call(2, recordLength, 0); st != 0) die("Insert failed", st);
+        if (const auto st = h.call(op::insert, recordLength, 0); st != 0) die("Insert failed", st);
         if (i % 100000 == 99999) {
             std::printf("  built %u records\n", i + 1);
             std::fflush(stdout);
@@ -162,7 +157,7 @@ void buildEngineFile(const std::string& path, std::uint32_t records) {
     }
     const std::chrono::duration<double> d2 = Clock::now() - t0;
     std::printf("  built %u records in %.1f s\n", records, d2.count());
-    h.call(1, 0, 0);
+    h.call(op::close, 0, 0);
 }
 
 // The same rows in a plain table without the engine's record count.
@@ -235,9 +230,9 @@ int main(int argc, char** argv) {
     Handle h;
     bool reuse = false;
     std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
-    if (h.call(0, 0, 0) == 0) {
+    if (h.call(op::open, 0, 0) == 0) {
         reuse = recordCountOf(h) == records;
-        h.call(1, 0, 0);
+        h.call(op::close, 0, 0);
     }
     if (!reuse) {
         std::printf("building the data file\n");
@@ -247,7 +242,7 @@ int main(int argc, char** argv) {
     std::printf("resident memory after building: %ld KiB\n", residentKib());
 
     std::snprintf(reinterpret_cast<char*>(h.key), sizeof h.key, "%s", path.c_str());
-    if (const auto st = h.call(0, 0, 0); st != 0) die("Open failed", st);
+    if (const auto st = h.call(op::open, 0, 0); st != 0) die("Open failed", st);
     sqlite3* bare = openBare(path);
     sqlite3* plain = openBare(plainPath);
 
@@ -264,7 +259,7 @@ int main(int argc, char** argv) {
            timeBatches(
                batches,
                [&](std::size_t) {
-                   if (h.call(15, bufferSize, 0) != 0) die("Stat failed", 0);
+                   if (h.call(op::stat, bufferSize, 0) != 0) die("Stat failed", 0);
                },
                [&](std::size_t) {
                    if (sqlite3_step(statSql) != SQLITE_ROW) die("bare stat failed", 0);
@@ -281,12 +276,12 @@ int main(int argc, char** argv) {
         prepare(bare, "SELECT id, data, k0 FROM records WHERE k0 > ?1 ORDER BY k0 LIMIT 1");
     unsigned char bareKey[4];
     encodeKey(-1, bareKey);
-    if (h.call(12, bufferSize, 0) != 0) die("Get First failed", 0);
+    if (h.call(op::getFirst, bufferSize, 0) != 0) die("Get First failed", 0);
     report("Get Next",
            timeBatches(
                batches,
                [&](std::size_t) {
-                   if (h.call(6, bufferSize, 0) != 0) die("Get Next failed", 0);
+                   if (h.call(op::getNext, bufferSize, 0) != 0) die("Get Next failed", 0);
                },
                [&](std::size_t) {
                    sqlite3_bind_blob(nextSql, 1, bareKey, 4, SQLITE_STATIC);
@@ -305,7 +300,7 @@ int main(int argc, char** argv) {
                batches,
                [&](std::size_t) {
                    coding::putI32(h.key, existingKey());
-                   if (h.call(5, bufferSize, 0) != 0) die("Get Equal failed", 0);
+                   if (h.call(op::getEqual, bufferSize, 0) != 0) die("Get Equal failed", 0);
                },
                [&](std::size_t) {
                    encodeKey(existingKey(), bareKey);
@@ -334,7 +329,7 @@ int main(int argc, char** argv) {
     unsigned char record[recordLength];
     auto engineInsert = [&](std::size_t i) {
         makeRecord(engineKeys[i], h.data);
-        if (const auto st = h.call(2, recordLength, 0); st != 0) die("Insert failed", st);
+        if (const auto st = h.call(op::insert, recordLength, 0); st != 0) die("Insert failed", st);
     };
     auto bareInsert = [&](sqlite3_stmt* stmt, std::int32_t key) {
         makeRecord(key, record);
@@ -361,7 +356,9 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < 2 * half; ++i) {
         coding::putI32(h.key, engineKeys[i]);
         const auto t0 = Clock::now();
-        if (h.call(5, bufferSize, 0) != 0 || h.call(4, 0, 0) != 0) die("Delete failed", 0);
+        if (h.call(op::getEqual, bufferSize, 0) != 0 || h.call(op::remove, 0, 0) != 0) {
+            die("Delete failed", 0);
+        }
         const std::chrono::duration<double, std::micro> d = Clock::now() - t0;
         deletes.push_back(d.count());
     }
@@ -391,6 +388,6 @@ int main(int argc, char** argv) {
     sqlite3_close(bare);
     sqlite3_close(plain);
     std::printf("resident memory at the end: %ld KiB\n", residentKib());
-    h.call(28, 0, 0);
+    h.call(op::reset, 0, 0);
     return 0;
 }

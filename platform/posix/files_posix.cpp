@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/platform.h"
@@ -179,6 +181,40 @@ void closeFile(File& file) {
 bool deleteFile(const std::string& path) {
     if (path.empty()) return false;
     return ::unlink(nativePath(path).c_str()) == 0;
+}
+
+bool renameNativeFile(const std::string& from, const std::string& to) {
+    return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool linkNativeFile(const std::string& existing, const std::string& newName) {
+    return !existing.empty() && !newName.empty() && ::link(existing.c_str(), newName.c_str()) == 0;
+}
+
+bool removeNativeFile(const std::string& path) {
+    return !path.empty() && ::unlink(path.c_str()) == 0;
+}
+
+std::string canonicalNativePath(const std::string& path) {
+    if (path.empty()) return path;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        std::string out(resolved);
+        std::free(resolved);
+        return out;
+    }
+    // A file that does not exist (yet): its folder resolved, its name kept.
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return path;
+    if (char* resolved = ::realpath(folder.c_str(), nullptr)) {
+        std::string out(resolved);
+        std::free(resolved);
+        if (out.empty() || out.back() != '/') out += '/';
+        return out + name;
+    }
+    return path;
 }
 
 bool pathExists(const std::string& path) { return !path.empty() && exists(nativePath(path)); }

@@ -125,6 +125,77 @@ bool deleteFile(const std::string& path) {
     return ::DeleteFileW(win32::toWide(path).c_str()) != 0;
 }
 
+namespace {
+
+// A native name (UTF-8) in wide characters, and back.
+std::wstring wideFromUtf8(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                              n);
+    }
+    return out;
+}
+
+std::string utf8FromWide(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                              n, nullptr, nullptr);
+    }
+    return out;
+}
+
+// The name the system gives an open file: the same for every path to it.
+bool finalName(const std::wstring& path, std::wstring& out) {
+    HANDLE h = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    wchar_t buffer[32768];
+    const DWORD n = ::GetFinalPathNameByHandleW(h, buffer, 32768, FILE_NAME_NORMALIZED);
+    ::CloseHandle(h);
+    if (n == 0 || n >= 32768) return false;
+    out.assign(buffer, n);
+    // "\\?\C:\..." back to "C:\..."; UNC names keep their prefix.
+    if (out.rfind(L"\\\\?\\", 0) == 0 && out.size() > 6 && out[5] == L':') out.erase(0, 4);
+    return true;
+}
+
+}  // namespace
+
+bool renameNativeFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return false;
+    return ::MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(),
+                         MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool linkNativeFile(const std::string& existing, const std::string& newName) {
+    if (existing.empty() || newName.empty()) return false;
+    return ::CreateHardLinkW(wideFromUtf8(newName).c_str(), wideFromUtf8(existing).c_str(),
+                             nullptr) != 0;
+}
+
+bool removeNativeFile(const std::string& path) {
+    return !path.empty() && ::DeleteFileW(wideFromUtf8(path).c_str()) != 0;
+}
+
+std::string canonicalNativePath(const std::string& path) {
+    if (path.empty()) return path;
+    const std::wstring wide = wideFromUtf8(path);
+    std::wstring resolved;
+    if (finalName(wide, resolved)) return utf8FromWide(resolved);
+    wchar_t buffer[32768];
+    const DWORD n = ::GetFullPathNameW(wide.c_str(), 32768, buffer, nullptr);
+    if (n == 0 || n >= 32768) return path;
+    return utf8FromWide(std::wstring(buffer, n));
+}
+
 bool pathExists(const std::string& path) {
     if (path.empty()) return false;
     return ::GetFileAttributesW(win32::toWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -12,8 +12,8 @@ namespace {
 using testing_support::setEnvironment;
 using testing_support::unsetEnvironment;
 
-std::int16_t untouchedEntry(std::uint16_t, void*, void*, std::uint32_t*, void*, std::uint8_t,
-                            std::int8_t) {
+std::int16_t NUBO_BTRCALL_CONV untouchedEntry(std::uint16_t, void*, void*, std::uint32_t*, void*,
+                                              std::uint8_t, std::int8_t) {
     return -7;
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "data/data.h"
+#include "engine/api.h"
 #include "platform/coding.h"
 
 namespace scripted {
@@ -15,9 +16,9 @@ std::vector<Call> g_calls;
 std::deque<Answer> g_script;
 std::string g_tracePath;
 
-std::int16_t standIn(std::uint16_t operation, void* positionBlock, void* dataBuffer,
-                     std::uint32_t* dataLength, void* keyBuffer, std::uint8_t keyLength,
-                     std::int8_t keyNumber) {
+std::int16_t NUBO_BTRCALL_CONV standIn(std::uint16_t operation, void* positionBlock,
+                                       void* dataBuffer, std::uint32_t* dataLength, void* keyBuffer,
+                                       std::uint8_t keyLength, std::int8_t keyNumber) {
     auto* data = static_cast<unsigned char*>(dataBuffer);
     auto* key = static_cast<unsigned char*>(keyBuffer);
     Call call;
@@ -52,15 +53,20 @@ std::int16_t standIn(std::uint16_t operation, void* positionBlock, void* dataBuf
 }  // namespace
 
 Answer statAnswer(int recordLength, int pageSize, const std::vector<std::vector<int>>& keys) {
-    std::string s(16, '\0');
-    coding::putI16(coding::bytes(s), static_cast<std::int16_t>(recordLength));
-    coding::putI16(coding::bytes(s) + 2, static_cast<std::int16_t>(pageSize));
-    coding::putI16(coding::bytes(s) + 4, static_cast<std::int16_t>(keys.size()));
+    std::string s(engine::filespec::size, '\0');
+    coding::putI16(coding::bytes(s) + engine::filespec::recordLength,
+                   static_cast<std::int16_t>(recordLength));
+    coding::putI16(coding::bytes(s) + engine::filespec::pageSize,
+                   static_cast<std::int16_t>(pageSize));
+    coding::putI16(coding::bytes(s) + engine::filespec::keyCount,
+                   static_cast<std::int16_t>(keys.size()));
     for (const auto& segments : keys) {
         for (std::size_t i = 0; i < segments.size(); ++i) {
-            std::string segment(16, '\0');
-            coding::putU16(coding::bytes(segment) + 2, static_cast<std::uint16_t>(segments[i]));
-            segment[4] = i + 1 < segments.size() ? 0x10 : 0x00;
+            std::string segment(engine::segspec::size, '\0');
+            coding::putU16(coding::bytes(segment) + engine::segspec::length,
+                           static_cast<std::uint16_t>(segments[i]));
+            coding::putU16(coding::bytes(segment) + engine::segspec::flags,
+                           i + 1 < segments.size() ? engine::keyflag::segmented : 0);
             s += segment;
         }
     }

@@ -19,16 +19,7 @@ namespace {
 
 using namespace engine_test;
 
-// The storage backends the seam offers. A backend names where its data
-// files live; every case runs on each.
-struct Backend {
-    const char* name;
-    std::string (*path)(const std::string& dir, const std::string& base);
-};
-const Backend kBackends[] = {
-    {"sqlite", [](const std::string& dir, const std::string& base) { return dir + base; }},
-};
-
+// Operation codes and biases, written out as the documentation gives them.
 constexpr std::uint16_t opBegin = 19, opEnd = 20, opAbort = 21, opGetPosition = 22,
                         opGetDirect = 23, opStepNext = 24, opStop = 25, opVersion = 26,
                         opUnlock = 27, opStepFirst = 33, opStepLast = 34, opStepPrevious = 35;
@@ -102,16 +93,17 @@ private:
     bool joined_ = false;
 };
 
-class Conformance : public ::testing::TestWithParam<Backend> {
+class Conformance : public BackendTest {
 protected:
     void SetUp() override {
-        path = GetParam().path(tmp.dir(), "conf.dat");
-        other = GetParam().path(tmp.dir(), "other.dat");
+        BackendTest::SetUp();
+        path = file("conf.dat");
+        other = file("other.dat");
         Btr maker;
         ASSERT_EQ(maker.create(path, kDescription), 0);
         ASSERT_EQ(maker.create(other, kDescription), 0);
     }
-    void TearDown() override { Btr().call(opReset, 0, 0); }
+    std::string file(const std::string& name) const { return tmp.dir() + name; }
 
     // Opens `b` on the file and fills it with the numbers 10, 20, ... given.
     void fill(Btr& b, std::initializer_list<std::int32_t> numbers) {
@@ -271,16 +263,16 @@ TEST_P(Conformance, CreateTakesAStatAnswerAsItsDescription) {
     ASSERT_EQ(a.call(opStat, sizeof a.data, -1), 0);
     const std::string answer = a.record();
     Btr maker;
-    ASSERT_EQ(maker.create(GetParam().path(tmp.dir(), "copy.dat"), answer), 0);
+    ASSERT_EQ(maker.create(file("copy.dat"), answer), 0);
     Btr copy;
-    ASSERT_EQ(copy.open(GetParam().path(tmp.dir(), "copy.dat")), 0);
+    ASSERT_EQ(copy.open(file("copy.dat")), 0);
     ASSERT_EQ(copy.call(opStat, sizeof copy.data, 0), 0);
     EXPECT_EQ(copy.data[4], 2);
     EXPECT_EQ(coding::getU32(copy.data + 6), 0u);
 }
 
 TEST_P(Conformance, CreateOfADataOnlyFile) {
-    const std::string dataOnly = GetParam().path(tmp.dir(), "plain.dat");
+    const std::string dataOnly = file("plain.dat");
     Btr a;
     ASSERT_EQ(a.create(dataOnly, makeDescription(16, {})), 0);
     ASSERT_EQ(a.open(dataOnly), 0);
@@ -334,7 +326,7 @@ TEST_P(Conformance, CreateRefusals) {
     };
     for (const Case& c : cases) {
         Btr maker;
-        EXPECT_EQ(maker.create(GetParam().path(tmp.dir(), "refused.dat"), c.description),
+        EXPECT_EQ(maker.create(file("refused.dat"), c.description),
                   c.status)
             << c.what;
     }
@@ -665,15 +657,15 @@ TEST_P(Conformance, KeyTypesKeepTheirDocumentedOrders) {
     int n = 0;
     for (const TypeOrder& c : cases) {
         const std::uint16_t length = static_cast<std::uint16_t>(c.ascending.front().size());
-        const std::string file = GetParam().path(tmp.dir(), "type" + std::to_string(n++) + ".dat");
+        const std::string typed = file("type" + std::to_string(n++) + ".dat");
         Btr b;
-        ASSERT_EQ(b.create(file, makeDescription(static_cast<std::uint16_t>(length + 2),
+        ASSERT_EQ(b.create(typed, makeDescription(static_cast<std::uint16_t>(length + 2),
                                                  {{{1, length, static_cast<std::uint16_t>(
                                                                    0x0100 | c.flags),
                                                     c.extendedType}}})),
                   0)
             << c.type;
-        ASSERT_EQ(b.open(file), 0);
+        ASSERT_EQ(b.open(typed), 0);
         // Inserted in reverse, with their rank after the value.
         for (std::size_t i = c.ascending.size(); i-- > 0;) {
             ASSERT_EQ(b.insert(c.ascending[i] + static_cast<char>(i) + '.'), 0) << c.type << " " << i;
@@ -705,7 +697,7 @@ TEST_P(Conformance, KeyTypeRefusals) {
     };
     for (const Case& c : cases) {
         Btr maker;
-        EXPECT_EQ(maker.create(GetParam().path(tmp.dir(), "refused.dat"), c.description), c.status)
+        EXPECT_EQ(maker.create(file("refused.dat"), c.description), c.status)
             << c.what;
     }
 }
@@ -724,10 +716,10 @@ TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
     const std::string order = std::string("AEIOU") + rest;
     for (int i = 0; i < 256; ++i) acs[9 + static_cast<unsigned char>(order[static_cast<std::size_t>(i)])] = static_cast<char>(i);
     const std::string description = makeDescription(4, {{{1, 2, 0x0020}}}) + acs;
-    const std::string file = GetParam().path(tmp.dir(), "acs.dat");
+    const std::string collated = file("acs.dat");
     Btr b;
-    ASSERT_EQ(b.create(file, description), 0);
-    ASSERT_EQ(b.open(file), 0);
+    ASSERT_EQ(b.create(collated, description), 0);
+    ASSERT_EQ(b.open(collated), 0);
     for (const char* v : {"BA..", "AB..", "UZ..", "ZZ.."}) ASSERT_EQ(b.insert(v), 0);
     std::string got;
     for (std::int16_t st = b.get(opGetFirst, 0); st == 0; st = b.call(opGetNext, sizeof b.data, 0)) {
@@ -742,16 +734,13 @@ TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
     std::string bad = acs;
     bad[0] = 0x00;
     Btr maker;
-    EXPECT_EQ(maker.create(GetParam().path(tmp.dir(), "badacs.dat"), makeDescription(4, {{{1, 2, 0x0020}}}) + bad), 48);
+    EXPECT_EQ(maker.create(file("badacs.dat"), makeDescription(4, {{{1, 2, 0x0020}}}) + bad), 48);
     // A description that ends before its sequence: 22.
-    maker.setKey(GetParam().path(tmp.dir(), "short.dat"));
+    maker.setKey(file("short.dat"));
     std::memcpy(maker.data, description.data(), description.size());
     EXPECT_EQ(maker.call(opCreate, 16 + 16 + 100, -1), 22);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, Conformance, ::testing::ValuesIn(kBackends),
-                         [](const ::testing::TestParamInfo<Backend>& info) {
-                             return std::string(info.param.name);
-                         });
+NUBO_ON_EVERY_BACKEND(Conformance);
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/status.h"
+#include "engine/api.h"
 #include "engine_test_support.h"
 
 namespace {

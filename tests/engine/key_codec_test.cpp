@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "engine/status.h"
+#include "engine/api.h"
 #include "engine_test_support.h"
 
 namespace {

@@ -26,21 +26,25 @@ std::string rec(std::int32_t number, const std::string& name, const std::string&
     return r;
 }
 
-class Operations : public ::testing::Test {
+class Operations : public BackendTest {
 protected:
     void SetUp() override {
+        BackendTest::SetUp();
         path = tmp.dir() + "people.dat";
         ASSERT_EQ(btr.create(path, kDescription), 0);
         ASSERT_EQ(btr.open(path), 0);
     }
-    void TearDown() override { Btr().call(opReset, 0, 0); }
-
     testing_support::TempDir tmp;
     std::string path;
     Btr btr;
 };
+NUBO_ON_EVERY_BACKEND(Operations);
 
-TEST_F(Operations, InsertStoresAndReturnsTheKeyAndPosition) {
+// The same, on tests that reach into the SQLite database itself.
+class SqliteOperations : public Operations {};
+NUBO_ON_SQLITE(SqliteOperations);
+
+TEST_P(Operations, InsertStoresAndReturnsTheKeyAndPosition) {
     ASSERT_EQ(btr.insert(rec(10, "ANNA")), 0);
     EXPECT_EQ(btr.keyBytes(4), le32(10));
     ASSERT_EQ(btr.insert(rec(30, "PERE")), 0);
@@ -52,7 +56,7 @@ TEST_F(Operations, InsertStoresAndReturnsTheKeyAndPosition) {
     EXPECT_EQ(btr.recordCount(), 3u);
 }
 
-TEST_F(Operations, InsertRefusals) {
+TEST_P(Operations, InsertRefusals) {
     ASSERT_EQ(btr.insert(rec(10, "ANNA", "first")), 0);
     EXPECT_EQ(btr.insert(rec(10, "OTHER", "second")), 5);
     EXPECT_EQ(btr.insert(rec(11, "X"), 2), 6);
@@ -64,7 +68,7 @@ TEST_F(Operations, InsertRefusals) {
     EXPECT_EQ(btr.record(), rec(10, "ANNA", "first"));
 }
 
-TEST_F(Operations, ReadsReturnTheRecordTheKeyAndTheLength) {
+TEST_P(Operations, ReadsReturnTheRecordTheKeyAndTheLength) {
     ASSERT_EQ(btr.insert(rec(7, "MARTA", "payload")), 0);
     ASSERT_EQ(btr.get(opGetEqual, 1, "MARTA   "), 0);
     EXPECT_EQ(btr.length, 20u);
@@ -78,7 +82,7 @@ TEST_F(Operations, ReadsReturnTheRecordTheKeyAndTheLength) {
     EXPECT_EQ(btr.keyBytes(4), le32(7));
 }
 
-TEST_F(Operations, StatusesOfReads) {
+TEST_P(Operations, StatusesOfReads) {
     EXPECT_EQ(btr.get(opGetFirst, 0), 9);
     EXPECT_EQ(btr.get(opGetLast, 1), 9);
     EXPECT_EQ(btr.get(opGetNext, 0), 8);
@@ -93,7 +97,7 @@ TEST_F(Operations, StatusesOfReads) {
     EXPECT_EQ(btr.get(opGetEqual, -1, le32(1)), 6);
 }
 
-TEST_F(Operations, AFailedReadKeepsThePosition) {
+TEST_P(Operations, AFailedReadKeepsThePosition) {
     for (int i = 1; i <= 3; ++i) ASSERT_EQ(btr.insert(rec(i, "N")), 0);
     ASSERT_EQ(btr.get(opGetEqual, 0, le32(2)), 0);
     EXPECT_EQ(btr.get(opGetEqual, 0, le32(9)), 4);
@@ -107,7 +111,7 @@ TEST_F(Operations, AFailedReadKeepsThePosition) {
     EXPECT_EQ(btr.record(), rec(3, "N"));
 }
 
-TEST_F(Operations, UpdateReplacesTheCurrentRecord) {
+TEST_P(Operations, UpdateReplacesTheCurrentRecord) {
     EXPECT_EQ(btr.update(rec(1, "NOBODY")), 8);
     ASSERT_EQ(btr.insert(rec(1, "ANNA")), 0);
     ASSERT_EQ(btr.insert(rec(2, "BERTA")), 0);
@@ -129,7 +133,7 @@ TEST_F(Operations, UpdateReplacesTheCurrentRecord) {
     EXPECT_EQ(btr.recordCount(), 3u);
 }
 
-TEST_F(Operations, UpdateKeepsUniqueKeysUnique) {
+TEST_P(Operations, UpdateKeepsUniqueKeysUnique) {
     const std::string d = makeDescription(12, {{{1, 4, 0x0002}}, {{5, 4}}});
     Btr other;
     ASSERT_EQ(other.create(tmp.dir() + "u.dat", d), 0);
@@ -150,7 +154,7 @@ TEST_F(Operations, UpdateKeepsUniqueKeysUnique) {
     EXPECT_EQ(other.record(), "CCCC2222zzzz");
 }
 
-TEST_F(Operations, DeleteRemovesTheCurrentRecordAndKeepsThePlace) {
+TEST_P(Operations, DeleteRemovesTheCurrentRecordAndKeepsThePlace) {
     EXPECT_EQ(btr.call(opDelete, 0, 0), 8);
     for (int i = 1; i <= 4; ++i) ASSERT_EQ(btr.insert(rec(i, "N")), 0);
     ASSERT_EQ(btr.get(opGetEqual, 0, le32(2)), 0);
@@ -167,7 +171,7 @@ TEST_F(Operations, DeleteRemovesTheCurrentRecordAndKeepsThePlace) {
     EXPECT_EQ(btr.recordCount(), 2u);
 }
 
-TEST_F(Operations, CloseResetAndForeignPositionBlocks) {
+TEST_P(Operations, CloseResetAndForeignPositionBlocks) {
     Btr second;
     ASSERT_EQ(second.open(path), 0);
     ASSERT_EQ(btr.close(), 0);
@@ -201,7 +205,7 @@ TEST_F(Operations, CloseResetAndForeignPositionBlocks) {
     EXPECT_EQ(btr.stat(), 0);
 }
 
-TEST_F(Operations, UnknownOperationsAndModes) {
+TEST_P(Operations, UnknownOperationsAndModes) {
     for (std::uint16_t op : {16, 17, 29, 30, 31, 36, 40, 44, 50, 102, 115, 505, 1020, 2019,
                              65535}) {
         EXPECT_EQ(btr.call(op, 0, 0), 1) << op;
@@ -220,7 +224,7 @@ std::vector<std::string> filesIn(const std::filesystem::path& folder) {
     return names;
 }
 
-TEST_F(Operations, CreateRefusalsLeaveNoFileBehind) {
+TEST_P(Operations, CreateRefusalsLeaveNoFileBehind) {
     testing_support::TempDir empty;
     struct Case {
         std::string path;
@@ -258,7 +262,7 @@ TEST_F(Operations, CreateRefusalsLeaveNoFileBehind) {
     EXPECT_TRUE(filesIn(empty.path()).empty());
 }
 
-TEST_F(Operations, CreateOverwritesUnlessToldNot) {
+TEST_P(Operations, CreateOverwritesUnlessToldNot) {
     ASSERT_EQ(btr.insert(rec(1, "A")), 0);
     Btr other;
     EXPECT_EQ(other.create(path, kDescription, -1), 59);
@@ -277,7 +281,7 @@ TEST_F(Operations, CreateOverwritesUnlessToldNot) {
 
 // The log of another database left beside the name must not be read into
 // the new file.
-TEST_F(Operations, CreateRemovesALeftOverLog) {
+TEST_P(SqliteOperations, CreateRemovesALeftOverLog) {
     const std::string other = tmp.dir() + "other.dat";
     Btr b;
     ASSERT_EQ(b.create(other, kDescription), 0);
@@ -298,7 +302,7 @@ TEST_F(Operations, CreateRemovesALeftOverLog) {
     EXPECT_EQ(b.get(opGetFirst, 0), 9);
 }
 
-TEST_F(Operations, ReadOnlyOpenRefusesWrites) {
+TEST_P(Operations, ReadOnlyOpenRefusesWrites) {
     ASSERT_EQ(btr.insert(rec(1, "A")), 0);
     Btr reader;
     ASSERT_EQ(reader.open(path, -2), 0);
@@ -314,7 +318,7 @@ TEST_F(Operations, ReadOnlyOpenRefusesWrites) {
     }
 }
 
-TEST_F(Operations, OtherOpensSeeChangesAtTheirNextCall) {
+TEST_P(Operations, OtherOpensSeeChangesAtTheirNextCall) {
     Btr other;
     ASSERT_EQ(other.open(path), 0);
     EXPECT_EQ(other.recordCount(), 0u);
@@ -331,7 +335,7 @@ TEST_F(Operations, OtherOpensSeeChangesAtTheirNextCall) {
     EXPECT_EQ(btr.update(rec(2, "C")), 8);
 }
 
-TEST_F(Operations, StatAnswersTheCreationDescription) {
+TEST_P(Operations, StatAnswersTheCreationDescription) {
     const std::string d =
         makeDescription(64,
                         {{{1, 4, 0x0100 | 0x0002, 1}},
@@ -363,7 +367,7 @@ TEST_F(Operations, StatAnswersTheCreationDescription) {
     EXPECT_EQ(f.record(), expected.substr(0, 20));
 }
 
-TEST_F(Operations, TheDataLayersCallsWork) {
+TEST_P(Operations, TheDataLayersCallsWork) {
     // Create: description blank-padded to 1536 bytes, key number -1, the key
     // length the path's length.
     const std::string name = tmp.dir() + "DADES\\CobramH.dat";
@@ -427,7 +431,7 @@ TEST_F(Operations, TheDataLayersCallsWork) {
     EXPECT_EQ(layer.stat(), 3);
 }
 
-TEST_F(Operations, FilesRestAsOneFileTheSqliteShellCanRead) {
+TEST_P(SqliteOperations, FilesRestAsOneFileTheSqliteShellCanRead) {
     ASSERT_EQ(btr.insert(rec(1, "A")), 0);
     ASSERT_EQ(btr.insert(rec(2, "B")), 0);
     ASSERT_EQ(btr.close(), 0);
@@ -448,7 +452,7 @@ TEST_F(Operations, FilesRestAsOneFileTheSqliteShellCanRead) {
 }
 
 // Rows written with the sqlite3 shell keep the record count right.
-TEST_F(Operations, RecordCountFollowsRowsWrittenByOtherMeans) {
+TEST_P(SqliteOperations, RecordCountFollowsRowsWrittenByOtherMeans) {
     for (int i = 1; i <= 6; ++i) ASSERT_EQ(btr.insert(rec(i, "N")), 0);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);

@@ -13,9 +13,8 @@ namespace {
 
 using namespace engine_test;
 
-class Order : public ::testing::Test {
+class Order : public BackendTest {
 protected:
-    void TearDown() override { Btr().call(opReset, 0, 0); }
 
     void make(const std::string& description) {
         const std::string path = tmp.dir() + "order" + std::to_string(files++) + ".dat";
@@ -40,8 +39,10 @@ protected:
     Btr btr;
 };
 
+NUBO_ON_EVERY_BACKEND(Order);
+
 // Records: 2-byte name (key 0, duplicates), 2-byte sequence tag.
-TEST_F(Order, DuplicatesComeInInsertionOrderBothWays) {
+TEST_P(Order, DuplicatesComeInInsertionOrderBothWays) {
     make(makeDescription(4, {{{1, 2, 0x0001}}}));
     const std::vector<std::string> inserted = {"BB01", "AA02", "CC03", "BB04", "AA05",
                                                "BB06", "DD07", "AA08", "CC09"};
@@ -88,7 +89,7 @@ TEST_F(Order, DuplicatesComeInInsertionOrderBothWays) {
     EXPECT_EQ(btr.record(), "BB10");
 }
 
-TEST_F(Order, ReadsByValueFindTheRightRecord) {
+TEST_P(Order, ReadsByValueFindTheRightRecord) {
     make(makeDescription(4, {{{1, 2, 0x0001}}}));
     for (const auto& r : {"BB01", "DD02", "BB03", "FF04", "DD05"}) ASSERT_EQ(btr.insert(r), 0);
     struct Probe {
@@ -124,7 +125,7 @@ TEST_F(Order, ReadsByValueFindTheRightRecord) {
 
 // Each key type orders a shuffled set of values as its type says, along a
 // unique key and along a duplicate-allowing key.
-TEST_F(Order, KeyTypesOrderTheirValues) {
+TEST_P(Order, KeyTypesOrderTheirValues) {
     struct Case {
         const char* what;
         Seg seg;
@@ -174,7 +175,7 @@ TEST_F(Order, KeyTypesOrderTheirValues) {
     }
 }
 
-TEST_F(Order, CaseInsensitiveKeysMatchAndCollideWithoutRegardToCase) {
+TEST_P(Order, CaseInsensitiveKeysMatchAndCollideWithoutRegardToCase) {
     make(makeDescription(6, {{{1, 4, 0x0400}}}));
     ASSERT_EQ(btr.insert("Anna01"), 0);
     EXPECT_EQ(btr.insert("ANNA02"), 5);
@@ -183,7 +184,7 @@ TEST_F(Order, CaseInsensitiveKeysMatchAndCollideWithoutRegardToCase) {
     EXPECT_EQ(btr.keyBytes(4), "Anna");  // the stored value, not the one searched
 }
 
-TEST_F(Order, SegmentedKeysAndSeveralKeysKeepTheirOwnOrders) {
+TEST_P(Order, SegmentedKeysAndSeveralKeysKeepTheirOwnOrders) {
     // Key 0: 1-byte string + descending 2-byte integer; key 1: the tag, with
     // duplicates.
     make(makeDescription(5, {{{1, 1}, {2, 2, 0x0100 | 0x0040, 1}}, {{4, 2, 0x0001}}}));
@@ -204,7 +205,7 @@ TEST_F(Order, SegmentedKeysAndSeveralKeysKeepTheirOwnOrders) {
 }
 
 // A larger random workload checked against a model of the key order.
-TEST_F(Order, RandomInsertsAndDeletesMatchAModel) {
+TEST_P(Order, RandomInsertsAndDeletesMatchAModel) {
     make(makeDescription(8, {{{1, 2, 0x0004 | 0x0001}}, {{3, 4, 0x0100, 1}}}));
     std::mt19937 random(99);
     std::map<std::pair<std::uint16_t, int>, std::string> model;  // (value, insertion) -> record

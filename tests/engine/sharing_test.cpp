@@ -89,22 +89,28 @@ std::int64_t countRows(const std::string& path) {
     return n;
 }
 
-class Sharing : public ::testing::Test {
+class Sharing : public BackendTest {
 protected:
     void SetUp() override {
+        BackendTest::SetUp();
         ASSERT_TRUE(shortBusyWait);
         path = tmp.dir() + "shared.dat";
         Btr b;
         ASSERT_EQ(b.create(path, kDescription), 0);
     }
-    // Nothing of this process may be open when it forks.
-    void TearDown() override { Btr().call(opReset, 0, 0); }
+    // Nothing of this process may be open when it forks: BackendTest's
+    // TearDown resets.
 
     testing_support::TempDir tmp;
     std::string path;
 };
+NUBO_ON_EVERY_BACKEND(Sharing);
 
-TEST_F(Sharing, TwoProcessesInsertConcurrently) {
+// The same, on tests that check the SQLite database itself.
+class SqliteSharing : public Sharing {};
+NUBO_ON_SQLITE(SqliteSharing);
+
+TEST_P(SqliteSharing, TwoProcessesInsertConcurrently) {
     constexpr int keys = 300;
     int start[2];
     ASSERT_EQ(::pipe(start), 0);
@@ -159,7 +165,7 @@ TEST_F(Sharing, TwoProcessesInsertConcurrently) {
     EXPECT_EQ(integrityCheck(path), "ok");
 }
 
-TEST_F(Sharing, ExclusiveOpenKeepsEveryOtherOpenOut) {
+TEST_P(Sharing, ExclusiveOpenKeepsEveryOtherOpenOut) {
     int toChild[2], fromChild[2];
     ASSERT_EQ(::pipe(toChild), 0);
     ASSERT_EQ(::pipe(fromChild), 0);
@@ -197,7 +203,7 @@ TEST_F(Sharing, ExclusiveOpenKeepsEveryOtherOpenOut) {
     for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) ::close(fd);
 }
 
-TEST_F(Sharing, ExclusiveOpenWithinOneProcess) {
+TEST_P(Sharing, ExclusiveOpenWithinOneProcess) {
     Btr a, b;
     ASSERT_EQ(a.open(path, -4), 0);
     EXPECT_EQ(b.open(path, 0), 85);
@@ -213,7 +219,7 @@ TEST_F(Sharing, ExclusiveOpenWithinOneProcess) {
     EXPECT_EQ(a.open(path, -4), 0);
 }
 
-TEST_F(Sharing, AWriterWaitsABoundedTimeForAnotherWriter) {
+TEST_P(SqliteSharing, AWriterWaitsABoundedTimeForAnotherWriter) {
     Btr b;
     ASSERT_EQ(b.open(path), 0);
     ASSERT_EQ(b.insert(rec(1, 'a')), 0);
@@ -233,7 +239,7 @@ TEST_F(Sharing, AWriterWaitsABoundedTimeForAnotherWriter) {
     EXPECT_EQ(b.recordCount(), 2u);
 }
 
-TEST_F(Sharing, TwoProcessesCreatingOneFileGetOneFile) {
+TEST_P(Sharing, TwoProcessesCreatingOneFileGetOneFile) {
     const std::string fresh = tmp.dir() + "fresh.dat";
     int start[2], results[2];
     ASSERT_EQ(::pipe(start), 0);
@@ -272,7 +278,7 @@ TEST_F(Sharing, TwoProcessesCreatingOneFileGetOneFile) {
 // A writer killed with SIGKILL at random moments, again and again: the file
 // always opens, passes SQLite's integrity check, and holds every record
 // whose Insert returned 0 (and none whose Delete returned 0).
-TEST_F(Sharing, AKilledWriterLosesNothingAcknowledged) {
+TEST_P(SqliteSharing, AKilledWriterLosesNothingAcknowledged) {
     std::mt19937 random(2024);
     std::set<std::int32_t> kept, deleted;
     std::size_t acknowledged = 0;

@@ -6,14 +6,16 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "engine/api.h"
 #include "engine/btrcall.h"
 #include "platform/coding.h"
 
 namespace e2e {
 namespace {
 
-constexpr std::uint16_t kOpen = 0, kClose = 1, kInsert = 2, kGetNext = 6, kGetFirst = 12,
-                        kCreate = 14;
+constexpr std::uint16_t kOpen = engine::op::open, kClose = engine::op::close,
+                        kInsert = engine::op::insert, kGetNext = engine::op::getNext,
+                        kGetFirst = engine::op::getFirst, kCreate = engine::op::create;
 
 struct Segment {
     std::uint16_t position;  // 1-based
@@ -23,14 +25,16 @@ struct Segment {
 // A creation description: file specification and one segment per key, no
 // duplicates, string type.
 std::string description(std::uint16_t recordLength, const std::vector<Segment>& keys) {
-    std::string d(16 + 16 * keys.size(), '\0');
+    using namespace engine;
+    std::string d(filespec::size + segspec::size * keys.size(), '\0');
     auto* p = coding::bytes(d);
-    coding::putU16(p + 0, recordLength);
-    coding::putU16(p + 2, 1024);
-    coding::putU16(p + 4, static_cast<std::uint16_t>(keys.size()));
+    coding::putU16(p + filespec::recordLength, recordLength);
+    coding::putU16(p + filespec::pageSize, 1024);
+    coding::putU16(p + filespec::keyCount, static_cast<std::uint16_t>(keys.size()));
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        coding::putU16(p + 16 + 16 * i + 0, keys[i].position);
-        coding::putU16(p + 16 + 16 * i + 2, keys[i].length);
+        unsigned char* segment = p + filespec::size + segspec::size * i;
+        coding::putU16(segment + segspec::position, keys[i].position);
+        coding::putU16(segment + segspec::length, keys[i].length);
     }
     return d;
 }
@@ -45,14 +49,15 @@ std::string dictionary(const std::string& desc) {
 constexpr std::uint16_t kPropertiesLength = 128;
 
 struct Handle {
-    unsigned char position[128] = {};
+    unsigned char position[engine::positionBlockSize] = {};
 };
 
 std::int16_t call(std::uint16_t op, Handle& h, std::string& data, std::string& key, std::int8_t keyNumber,
                   std::uint32_t* returned = nullptr) {
     std::uint32_t length = static_cast<std::uint32_t>(data.size());
-    key.resize(256, '\0');
-    const std::int16_t status = BTRCALL(op, h.position, data.data(), &length, key.data(), 255, keyNumber);
+    key.resize(engine::keyBufferSize, '\0');
+    const std::int16_t status = BTRCALL(op, h.position, data.data(), &length, key.data(),
+                                        static_cast<std::uint8_t>(engine::maxKeyLength), keyNumber);
     if (returned != nullptr) *returned = length;
     return status;
 }

@@ -27,7 +27,7 @@
 
 #include "engine/description.h"
 
-namespace engine {
+namespace engine::sqlite {
 
 // The format name in nubo_file.format that marks a data file of this engine.
 inline constexpr const char* fileFormat = "nubo-engine 1";
@@ -48,4 +48,4 @@ std::string nextIdExpression();
 // The number of records (a query of one row and column).
 std::string recordCountQuery();
 
-}  // namespace engine
+}  // namespace engine::sqlite

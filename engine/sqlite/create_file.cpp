@@ -1,26 +1,19 @@
-#include "engine/create_file.h"
+#include "engine/sqlite/create_file.h"
 
 #include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <random>
 
-#include "engine/file_lock.h"
-#include "engine/schema.h"
-#include "engine/sql.h"
-#include "engine/status.h"
+#include "engine/sqlite/file_lock.h"
+#include "engine/sqlite/schema.h"
+#include "engine/sqlite/sql.h"
+#include "engine/api.h"
 #include "platform/platform.h"
 
-namespace engine {
+namespace engine::sqlite {
 namespace {
-
-namespace fs = std::filesystem;
-
-fs::path fsPath(const std::string& native) {
-    return fs::path(std::u8string(native.begin(), native.end()));
-}
 
 // A suffix that no other creator picks at the same time.
 std::string uniqueSuffix() {
@@ -37,8 +30,9 @@ std::string uniqueSuffix() {
 
 // Removes the files SQLite keeps beside a database while it is in use.
 void removeCompanions(const std::string& native) {
-    std::error_code ec;
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) fs::remove(fsPath(native + suffix), ec);
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        platform::removeNativeFile(native + suffix);
+    }
 }
 
 // Removes the temporary file and its companions unless told to keep them.
@@ -46,8 +40,7 @@ class TemporaryFile {
 public:
     explicit TemporaryFile(std::string native) : native_(std::move(native)) {}
     ~TemporaryFile() {
-        std::error_code ec;
-        fs::remove(fsPath(native_), ec);
+        platform::removeNativeFile(native_);
         removeCompanions(native_);
     }
     TemporaryFile(const TemporaryFile&) = delete;
@@ -55,12 +48,6 @@ public:
 
 private:
     std::string native_;
-};
-
-class ClosingFile {
-public:
-    ~ClosingFile() { platform::closeFile(file); }
-    platform::File file;
 };
 
 // Writes an empty data file at `native`; true on success.
@@ -113,44 +100,39 @@ std::int16_t createDataFile(const std::string& programPath, const FileDescriptio
 
     // Held on the new file until it is in place and its name's leftovers are
     // gone: an open meanwhile gets status 85 and tries again.
-    ClosingFile newLock;
-    if (!platform::openFile(tempProgram, platform::FileMode::ReadShared, newLock.file) ||
-        !platform::tryLockFile(newLock.file, true)) {
+    platform::ScopedFile newLock;
+    if (!platform::openFile(tempProgram, platform::FileMode::ReadShared, newLock.get()) ||
+        !platform::tryLockFile(newLock.get(), true)) {
         return status::createError;
     }
 
-    std::error_code ec;
     if (!exists) {
         // A hard link puts the file in place only if the name is still free.
-        fs::create_hard_link(fsPath(temp), fsPath(target), ec);
-        if (ec) {
+        if (!platform::linkNativeFile(temp, target)) {
             if (platform::pathExists(programPath)) return status::fileExists;
             // A file system without hard links: a plain rename.
-            ec.clear();
-            fs::rename(fsPath(temp), fsPath(target), ec);
-            if (ec) return status::createError;
+            if (!platform::renameNativeFile(temp, target)) return status::createError;
         }
         removeCompanions(target);
         return status::ok;
     }
 
-    ClosingFile oldLock;
-    if (!platform::openFile(programPath, platform::FileMode::ReadShared, oldLock.file)) {
+    platform::ScopedFile oldLock;
+    if (!platform::openFile(programPath, platform::FileMode::ReadShared, oldLock.get())) {
         return status::createError;
     }
-    if (!platform::tryLockFile(oldLock.file, true)) return status::fileLocked;
+    if (!platform::tryLockFile(oldLock.get(), true)) return status::fileLocked;
     removeCompanions(target);
-    fs::rename(fsPath(temp), fsPath(target), ec);
-    if (ec) {
+    bool renamed = platform::renameNativeFile(temp, target);
+    if (!renamed) {
         // Windows renames over a name only while no handle is open on either
         // file: both locks go, and the rename is tried once more. An open of
         // the old file meanwhile makes it fail, leaving the old file whole.
-        platform::closeFile(oldLock.file);
-        platform::closeFile(newLock.file);
-        ec.clear();
-        fs::rename(fsPath(temp), fsPath(target), ec);
+        oldLock.close();
+        newLock.close();
+        renamed = platform::renameNativeFile(temp, target);
     }
-    return ec ? status::createError : status::ok;
+    return renamed ? status::ok : status::createError;
 }
 
-}  // namespace engine
+}  // namespace engine::sqlite

@@ -1,8 +1,8 @@
-#include "engine/sql.h"
+#include "engine/sqlite/sql.h"
 
-#include "engine/status.h"
+#include "engine/api.h"
 
-namespace engine {
+namespace engine::sqlite {
 
 int Statement::prepare(sqlite3* db, const std::string& sql) {
     sqlite3_finalize(stmt_);
@@ -42,4 +42,4 @@ int execute(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
 
-}  // namespace engine
+}  // namespace engine::sqlite

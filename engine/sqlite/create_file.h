@@ -6,7 +6,7 @@
 
 #include "engine/description.h"
 
-namespace engine {
+namespace engine::sqlite {
 
 // Creates an empty data file with `description` at `programPath` (program
 // form: "\" separators, console code page). The file is built under a
@@ -20,4 +20,4 @@ namespace engine {
 std::int16_t createDataFile(const std::string& programPath, const FileDescription& description,
                             bool overwrite);
 
-}  // namespace engine
+}  // namespace engine::sqlite

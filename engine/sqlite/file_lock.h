@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-namespace engine {
+namespace engine::sqlite {
 
 // A held open-mode lock; released when it goes out of scope.
 class FileLock {
@@ -62,4 +62,4 @@ std::string fileIdentity(const std::string& nativePath);
 // True when this process has the file open.
 bool openInThisProcess(const std::string& nativePath);
 
-}  // namespace engine
+}  // namespace engine::sqlite

@@ -1,33 +1,33 @@
-#include "engine/file_lock.h"
+#include "engine/sqlite/file_lock.h"
 
-#include <filesystem>
 #include <map>
 #include <utility>
 
-#include "engine/status.h"
+#include "engine/api.h"
 #include "platform/platform.h"
 
-namespace engine {
+namespace engine::sqlite {
 namespace {
 
 struct LockEntry {
-    platform::File handle;
+    platform::ScopedFile handle;
     int holders = 0;
     bool exclusive = false;
     std::map<std::int64_t, int> records;  // record id: holders in this process
     // Opened for writing at the first record lock (a POSIX lock that
     // excludes others needs a handle open for writing); closed with the
     // entry, like the lock handle, after every SQLite connection.
-    platform::File recordHandle;
+    platform::ScopedFile recordHandle;
     std::string programPath;
 };
 
 platform::File* recordHandle(LockEntry& e) {
     if (!e.recordHandle.isOpen() &&
-        !platform::openFile(e.programPath, platform::FileMode::ReadWriteExisting, e.recordHandle)) {
+        !platform::openFile(e.programPath, platform::FileMode::ReadWriteExisting,
+                            e.recordHandle.get())) {
         return nullptr;
     }
-    return &e.recordHandle;
+    return &e.recordHandle.get();
 }
 
 // Record locks lie beyond any data file's bytes and SQLite's lock bytes.
@@ -42,12 +42,7 @@ std::map<std::string, LockEntry>& registry() {
 }  // namespace
 
 std::string fileIdentity(const std::string& nativePath) {
-    std::error_code ec;
-    const std::filesystem::path p(std::u8string(nativePath.begin(), nativePath.end()));
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(p, ec);
-    if (ec) return nativePath;
-    const std::u8string u8 = canonical.u8string();
-    return std::string(u8.begin(), u8.end());
+    return platform::canonicalNativePath(nativePath);
 }
 
 bool openInThisProcess(const std::string& nativePath) {
@@ -75,19 +70,16 @@ std::int16_t FileLock::acquire(const std::string& programPath, const std::string
         return status::ok;
     }
     LockEntry entry;
-    if (!platform::openFile(programPath, platform::FileMode::ReadShared, entry.handle)) {
+    if (!platform::openFile(programPath, platform::FileMode::ReadShared, entry.handle.get())) {
         return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
     }
     // No open of this file in this process, so no SQLite lock is lost when
     // this handle closes again.
-    if (!platform::tryLockFile(entry.handle, exclusive)) {
-        platform::closeFile(entry.handle);
-        return status::fileLocked;
-    }
+    if (!platform::tryLockFile(entry.handle.get(), exclusive)) return status::fileLocked;
     entry.holders = 1;
     entry.exclusive = exclusive;
     entry.programPath = programPath;
-    r.emplace(identity, entry);
+    r.emplace(identity, std::move(entry));
     identity_ = std::move(identity);
     return status::ok;
 }
@@ -114,7 +106,7 @@ void FileLock::unlockRecord(std::int64_t id) {
     if (it == r.end()) return;
     const auto held = it->second.records.find(id);
     if (held == it->second.records.end() || --held->second > 0) return;
-    platform::unlockRange(it->second.recordHandle,
+    platform::unlockRange(it->second.recordHandle.get(),
                           recordLockBase + static_cast<std::uint64_t>(id), 1);
     it->second.records.erase(held);
 }
@@ -135,14 +127,12 @@ void FileLock::release() {
     if (identity_.empty()) return;
     auto& r = registry();
     if (auto it = r.find(identity_); it != r.end() && --it->second.holders == 0) {
-        // Closing the handle ends the lock. No explicit unlock: a child
+        // Erasing the entry closes the handle, which ends the lock. No explicit unlock: a child
         // process that shares the handle after a fork must not end the
         // parent's lock when it closes its copy.
-        platform::closeFile(it->second.recordHandle);
-        platform::closeFile(it->second.handle);
         r.erase(it);
     }
     identity_.clear();
 }
 
-}  // namespace engine
+}  // namespace engine::sqlite

@@ -1,6 +1,6 @@
-#include "engine/schema.h"
+#include "engine/sqlite/schema.h"
 
-namespace engine {
+namespace engine::sqlite {
 namespace {
 
 // The highest id given so far.
@@ -74,4 +74,4 @@ std::string schemaStatements(const FileDescription& d) {
     return sql;
 }
 
-}  // namespace engine
+}  // namespace engine::sqlite

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace engine {
+namespace engine::sqlite {
 
 // A prepared statement, finalized when it goes out of scope.
 class Statement {
@@ -60,4 +60,4 @@ std::string sqlitePath(const std::string& nativePath);
 // Runs SQL that returns no rows; returns the SQLite result.
 int execute(sqlite3* db, const char* sql);
 
-}  // namespace engine
+}  // namespace engine::sqlite

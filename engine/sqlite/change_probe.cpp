@@ -1,9 +1,9 @@
-#include "engine/change_probe.h"
+#include "engine/sqlite/change_probe.h"
 
 #include <atomic>
 #include <cstring>
 
-namespace engine {
+namespace engine::sqlite {
 namespace {
 
 constexpr int walIndexRegionSize = 32768;
@@ -52,4 +52,4 @@ bool ChangeProbe::snapshot(Header& out) const {
     return out == second && out[0] == walIndexVersion && initialised == 1;
 }
 
-}  // namespace engine
+}  // namespace engine::sqlite

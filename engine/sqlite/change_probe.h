@@ -15,7 +15,7 @@
 #include <array>
 #include <cstdint>
 
-namespace engine {
+namespace engine::sqlite {
 
 class ChangeProbe {
 public:
@@ -34,4 +34,4 @@ private:
     const volatile unsigned char* index_ = nullptr;
 };
 
-}  // namespace engine
+}  // namespace engine::sqlite

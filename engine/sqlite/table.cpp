@@ -1,0 +1,510 @@
+#include "engine/sqlite/table.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "engine/api.h"
+#include "engine/settings.h"
+#include "engine/sqlite/schema.h"
+#include "platform/platform.h"
+
+namespace engine::sqlite {
+namespace {
+
+// Page cache of one open: bounded, so memory stays flat however large the
+// file grows.
+constexpr const char* cacheKibibytes = "2048";
+// Size the write-ahead log is cut back to after a checkpoint.
+constexpr const char* logSizeLimit = "4194304";
+
+// The rows of every read: id, record, key in order-preserving form.
+std::string seekSql(const std::string& column, bool duplicates, Seek how) {
+    const std::string select = "SELECT id, data, " + column + " FROM records";
+    const std::string up = " ORDER BY " + column + ", id LIMIT 1";
+    const std::string down = " ORDER BY " + column + " DESC, id DESC LIMIT 1";
+    switch (how) {
+        case Seek::Equal:
+            return select + " WHERE " + column + " = ?1 ORDER BY id LIMIT 1";
+        case Seek::Greater:
+            return select + " WHERE " + column + " > ?1" + up;
+        case Seek::GreaterOrEqual:
+            return select + " WHERE " + column + " >= ?1" + up;
+        case Seek::Less:
+            return select + " WHERE " + column + " < ?1" + down;
+        case Seek::LessOrEqual:
+            return select + " WHERE " + column + " <= ?1" + down;
+        case Seek::First:
+            return select + up;
+        case Seek::Last:
+            return select + down;
+        case Seek::After:
+            // With duplicates: the later records of the same value first,
+            // then the following values. SQLite seeks both parts in the
+            // index; a row-value comparison on (key, id) would scan.
+            if (!duplicates) return select + " WHERE " + column + " > ?1" + up;
+            return "SELECT * FROM (" + select + " WHERE " + column +
+                   " = ?1 AND id > ?2 ORDER BY id LIMIT 1) UNION ALL SELECT * FROM (" + select +
+                   " WHERE " + column + " > ?1" + up + ") LIMIT 1";
+        case Seek::Before:
+            if (!duplicates) return select + " WHERE " + column + " < ?1" + down;
+            return "SELECT * FROM (" + select + " WHERE " + column +
+                   " = ?1 AND id < ?2 ORDER BY id DESC LIMIT 1) UNION ALL SELECT * FROM (" +
+                   select + " WHERE " + column + " < ?1" + down + ") LIMIT 1";
+    }
+    return {};
+}
+
+std::int16_t fromStep(int rc, std::int16_t whenDone) {
+    if (rc == SQLITE_DONE) return whenDone;
+    return statusFromSqlite(rc);
+}
+
+}  // namespace
+
+std::int16_t SqliteTable::open(const std::string& programPath, OpenMode mode,
+                               std::unique_ptr<Table>& out) {
+    out.reset();
+    std::unique_ptr<SqliteTable> file(new SqliteTable());
+    const std::int16_t st = file->initialise(programPath, mode);
+    if (st == status::ok) out = std::move(file);
+    return st;
+}
+
+SqliteTable::~SqliteTable() {
+    seeks_.clear();
+    distinct_.clear();
+    for (Statement& s : steps_) s = Statement();
+    for (Statement* s : {&insert_, &update_, &delete_, &readById_, &readCount_, &begin_, &commit_,
+                         &rollback_, &readRow_}) {
+        *s = Statement();
+    }
+    // A transaction left open is rolled back with the connection.
+    // The connection closes before the open-mode lock goes: see file_lock.h.
+    sqlite3_close_v2(db_);
+    lock_.release();
+}
+
+std::int16_t SqliteTable::prepare(Statement& stmt, const std::string& sql) {
+    const int rc = stmt.prepare(db_, sql);
+    if (rc == SQLITE_OK) return status::ok;
+    // A statement that does not fit the schema: the file is not one of ours.
+    return (rc & 0xff) == SQLITE_ERROR ? status::notADataFile : statusFromSqlite(rc);
+}
+
+std::int16_t SqliteTable::initialise(const std::string& programPath, OpenMode mode) {
+    if (programPath.empty() || !platform::pathExists(programPath)) return status::fileNotFound;
+    const std::string native = platform::nativePath(programPath);
+    if (const std::int16_t st = lock_.acquire(programPath, native, mode == OpenMode::Exclusive);
+        st != status::ok) {
+        return st;
+    }
+
+    // Never creates: a file that vanished since the check is not made anew.
+    const int rc = sqlite3_open_v2(sqlitePath(native).c_str(), &db_,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
+    }
+    for (auto step : {&SqliteTable::configure, &SqliteTable::readDescription, &SqliteTable::checkSchema,
+                      &SqliteTable::prepareStatements}) {
+        if (const std::int16_t st = (this->*step)(); st != status::ok) return st;
+    }
+    // Reads the count, and so maps the wal-index the probe watches.
+    std::uint32_t rows = 0;
+    if (const std::int16_t st = count(rows); st != status::ok) return st;
+    probe_.attach(db_);
+    countKnown_ = false;
+    return status::ok;
+}
+
+std::int16_t SqliteTable::configure() {
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, static_cast<int>(settings().busyMilliseconds));
+    // The file may come from anywhere: nothing in it may reach beyond it.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    const std::string pragmas = std::string("PRAGMA synchronous = ") +
+                                (settings().fullSync ? "FULL" : "NORMAL") +
+                                "; PRAGMA cache_size = -" + cacheKibibytes +
+                                "; PRAGMA journal_size_limit = " + logSizeLimit;
+    const int rc = execute(db_, pragmas.c_str());
+    return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
+}
+
+// The first read of the file, so a file that is no database fails here.
+std::int16_t SqliteTable::readDescription() {
+    Statement head;
+    if (const std::int16_t st =
+            prepare(head, "SELECT format, description FROM nubo_file WHERE id = 1");
+        st != status::ok) {
+        return st;
+    }
+    ResetOnExit done(head.get());
+    const int rc = sqlite3_step(head.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::notADataFile);
+    const auto* format = sqlite3_column_text(head.get(), 0);
+    if (format == nullptr || std::strcmp(reinterpret_cast<const char*>(format), fileFormat) != 0) {
+        return status::notADataFile;
+    }
+    const auto* stored = static_cast<const unsigned char*>(sqlite3_column_blob(head.get(), 1));
+    const int storedSize = sqlite3_column_bytes(head.get(), 1);
+    if (stored == nullptr || storedSize <= 0) return status::notADataFile;
+    const std::string bytes(reinterpret_cast<const char*>(stored),
+                            static_cast<std::size_t>(storedSize));
+    // Only a description in its stored form, exactly, is taken.
+    if (parseDescription(stored, bytes.size(), description_) != status::ok ||
+        encodeDescription(description_) != bytes) {
+        return status::notADataFile;
+    }
+    std::size_t offset = 0;
+    for (const KeySpec& key : description_.keys) {
+        keyOffsets_.push_back(offset);
+        offset += key.length;
+    }
+    keyBuffer_.assign(offset, 0);
+    recordBuffer_.assign(description_.recordLength, 0);
+    foundRecord_.assign(description_.recordLength, 0);
+    seeks_.resize(description_.keys.size());
+    return status::ok;
+}
+
+std::int16_t SqliteTable::prepareStatements() {
+    const std::size_t keys = description_.keys.size();
+    std::string insertSql = "INSERT INTO records (id, data";
+    std::string values = ") VALUES (" + nextIdExpression() + ", ?1";
+    std::string updateSql = "UPDATE records SET data = ?1";
+    for (std::size_t k = 0; k < keys; ++k) {
+        const std::string param = "?" + std::to_string(k + 2);
+        insertSql += ", " + keyColumn(k);
+        values += ", " + param;
+        updateSql += ", " + keyColumn(k) + " = " + param;
+    }
+    updateSql += " WHERE id = ?" + std::to_string(keys + 2);
+    const std::pair<Statement*, std::string> statements[] = {
+        {&insert_, insertSql + values + ")"},
+        {&update_, updateSql},
+        {&delete_, "DELETE FROM records WHERE id = ?1"},
+        {&readById_, "SELECT data FROM records WHERE id = ?1"},
+        {&readCount_, recordCountQuery()},
+        {&begin_, "BEGIN IMMEDIATE"},
+        {&commit_, "COMMIT"},
+        {&rollback_, "ROLLBACK"},
+        {&readRow_, "SELECT id, data FROM records WHERE id = ?1"},
+        {&steps_[static_cast<std::size_t>(Step::First)],
+         "SELECT id, data FROM records ORDER BY id LIMIT 1"},
+        {&steps_[static_cast<std::size_t>(Step::Last)],
+         "SELECT id, data FROM records ORDER BY id DESC LIMIT 1"},
+        {&steps_[static_cast<std::size_t>(Step::Next)],
+         "SELECT id, data FROM records WHERE id > ?1 ORDER BY id LIMIT 1"},
+        {&steps_[static_cast<std::size_t>(Step::Previous)],
+         "SELECT id, data FROM records WHERE id < ?1 ORDER BY id DESC LIMIT 1"},
+    };
+    for (const auto& [stmt, sql] : statements) {
+        if (const std::int16_t st = prepare(*stmt, sql); st != status::ok) return st;
+    }
+    distinct_.resize(keys);
+    distinctCount_.assign(keys, 0);
+    return status::ok;
+}
+
+// Checks that the tables and indexes are the ones the description asks for,
+// and reads the ends of the table and of every index: a file cut short or
+// damaged there is found at the open.
+std::int16_t SqliteTable::checkSchema() {
+    Statement indexes;
+    if (const std::int16_t st =
+            prepare(indexes, "SELECT name, \"unique\" FROM pragma_index_list('records')");
+        st != status::ok) {
+        return st;
+    }
+    std::vector<std::pair<std::string, bool>> found;
+    int rc;
+    while ((rc = sqlite3_step(indexes.get())) == SQLITE_ROW) {
+        const auto* name = sqlite3_column_text(indexes.get(), 0);
+        found.emplace_back(name != nullptr ? reinterpret_cast<const char*>(name) : "",
+                           sqlite3_column_int(indexes.get(), 1) != 0);
+    }
+    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
+    for (std::size_t k = 0; k < description_.keys.size(); ++k) {
+        const std::pair<std::string, bool> wanted{keyIndex(k), !description_.keys[k].duplicates};
+        if (std::find(found.begin(), found.end(), wanted) == found.end()) {
+            return status::notADataFile;
+        }
+    }
+    std::vector<std::string> probes = {"SELECT max(id), min(id) FROM records"};
+    for (std::size_t k = 0; k < description_.keys.size(); ++k) {
+        const std::string c = keyColumn(k);
+        probes.push_back("SELECT (SELECT " + c + " FROM records ORDER BY " + c +
+                         " DESC LIMIT 1), (SELECT " + c + " FROM records ORDER BY " + c +
+                         " LIMIT 1)");
+    }
+    for (const std::string& sql : probes) {
+        Statement probe;
+        if (const std::int16_t st = prepare(probe, sql); st != status::ok) return st;
+        rc = sqlite3_step(probe.get());
+        if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
+    }
+    return status::ok;
+}
+
+std::int16_t SqliteTable::seekStatement(std::size_t key, Seek how, sqlite3_stmt*& out) {
+    Statement& stmt = seeks_[key][static_cast<std::size_t>(how)];
+    if (!stmt.prepared()) {
+        const std::int16_t st =
+            prepare(stmt, seekSql(keyColumn(key), description_.keys[key].duplicates, how));
+        if (st != status::ok) return st;
+    }
+    out = stmt.get();
+    return status::ok;
+}
+
+std::int16_t SqliteTable::seek(std::size_t key, Seek how, const unsigned char* value, RowId from,
+                               FoundRow& out) {
+    out = FoundRow{};
+    const KeySpec& spec = description_.keys[key];
+    sqlite3_stmt* stmt = nullptr;
+    if (const std::int16_t st = seekStatement(key, how, stmt); st != status::ok) return st;
+    ResetOnExit done(stmt);
+
+    int rc = SQLITE_OK;
+    if (how != Seek::First && how != Seek::Last) {
+        std::copy(value, value + spec.length, searchBuffer_.begin());
+        rc = sqlite3_bind_blob(stmt, 1, searchBuffer_.data(), spec.length, SQLITE_STATIC);
+        if (rc == SQLITE_OK && (how == Seek::After || how == Seek::Before) &&
+            sqlite3_bind_parameter_count(stmt) >= 2) {
+            rc = sqlite3_bind_int64(stmt, 2, from);
+        }
+    }
+    if (rc != SQLITE_OK) return statusFromSqlite(rc);
+
+    rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
+    const std::int64_t id = sqlite3_column_int64(stmt, 0);
+    const auto* record = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 1));
+    const int recordSize = sqlite3_column_bytes(stmt, 1);
+    const auto* encoded = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 2));
+    const int encodedSize = sqlite3_column_bytes(stmt, 2);
+    if (record == nullptr || recordSize != description_.recordLength || encoded == nullptr ||
+        encodedSize != spec.length) {
+        return status::ioError;
+    }
+    // Copied out: the statement is reset on return, so that it holds no
+    // read transaction between calls.
+    std::copy(record, record + recordSize, foundRecord_.begin());
+    std::copy(encoded, encoded + encodedSize, foundKey_.begin());
+    out.found = true;
+    out.id = id;
+    out.record = foundRecord_.data();
+    out.key = foundKey_.data();
+    return status::ok;
+}
+
+std::int16_t SqliteTable::bindRow(sqlite3_stmt* stmt, const unsigned char* record,
+                                  const unsigned char* keys) {
+    std::copy(record, record + description_.recordLength, recordBuffer_.begin());
+    std::copy(keys, keys + keyBuffer_.size(), keyBuffer_.begin());
+    int rc =
+        sqlite3_bind_blob(stmt, 1, recordBuffer_.data(), description_.recordLength, SQLITE_STATIC);
+    for (std::size_t k = 0; k < description_.keys.size() && rc == SQLITE_OK; ++k) {
+        rc = sqlite3_bind_blob(stmt, static_cast<int>(k + 2), keyBuffer_.data() + keyOffsets_[k],
+                               description_.keys[k].length, SQLITE_STATIC);
+    }
+    return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
+}
+
+std::int16_t SqliteTable::insert(const unsigned char* record, const unsigned char* keys,
+                                 RowId& id) {
+    if (const std::int16_t st = bindRow(insert_.get(), record, keys); st != status::ok) return st;
+    ResetOnExit done(insert_.get());
+    // One statement in its own transaction; the count trigger runs inside it.
+    const int rc = sqlite3_step(insert_.get());
+    countKnown_ = false;
+    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
+    id = sqlite3_last_insert_rowid(db_);
+    return status::ok;
+}
+
+std::int16_t SqliteTable::run(Statement& stmt) {
+    const int rc = sqlite3_step(stmt.get());
+    sqlite3_reset(stmt.get());
+    return rc == SQLITE_DONE ? status::ok : statusFromSqlite(rc);
+}
+
+// Runs a read-then-write in one write transaction: its own, or the one
+// begin() opened. Inside begin()'s the work writes only with its last
+// statement, so a refusal leaves the transaction's earlier work whole.
+std::int16_t SqliteTable::inWriteTransaction(const std::function<std::int16_t()>& work) {
+    if (inTransaction_) return work();
+    if (const std::int16_t st = run(begin_); st != status::ok) return st;
+    std::int16_t st = work();
+    if (st == status::ok) st = run(commit_);
+    if (st != status::ok && sqlite3_get_autocommit(db_) == 0) run(rollback_);
+    return st;
+}
+
+// Hands the stored row `id` to `guard`: 8 when it is gone.
+std::int16_t SqliteTable::checkStored(RowId id, const ReplaceGuard& guard) {
+    ResetOnExit done(readById_.get());
+    int rc = sqlite3_bind_int64(readById_.get(), 1, id);
+    if (rc != SQLITE_OK) return statusFromSqlite(rc);
+    rc = sqlite3_step(readById_.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::noCurrentRecord);
+    const auto* old = static_cast<const unsigned char*>(sqlite3_column_blob(readById_.get(), 0));
+    if (old == nullptr || sqlite3_column_bytes(readById_.get(), 0) != description_.recordLength) {
+        return status::ioError;
+    }
+    return guard(old);
+}
+
+std::int16_t SqliteTable::replaceInTransaction(RowId id, const ReplaceGuard& guard) {
+    if (const std::int16_t st = checkStored(id, guard); st != status::ok) return st;
+    ResetOnExit done(update_.get());
+    const int rc = sqlite3_step(update_.get());
+    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
+    return sqlite3_changes(db_) == 1 ? status::ok : status::noCurrentRecord;
+}
+
+std::int16_t SqliteTable::replace(RowId id, const unsigned char* record, const unsigned char* keys,
+                                  const ReplaceGuard& guard) {
+    if (const std::int16_t st = bindRow(update_.get(), record, keys); st != status::ok) return st;
+    const int idParam = static_cast<int>(description_.keys.size() + 2);
+    if (const int rc = sqlite3_bind_int64(update_.get(), idParam, id); rc != SQLITE_OK) {
+        return statusFromSqlite(rc);
+    }
+    const std::int16_t st = inWriteTransaction([&] { return replaceInTransaction(id, guard); });
+    countKnown_ = false;
+    return st;
+}
+
+std::int16_t SqliteTable::removeInTransaction(RowId id, const ReplaceGuard& guard) {
+    if (const std::int16_t st = checkStored(id, guard); st != status::ok) return st;
+    ResetOnExit done(delete_.get());
+    int rc = sqlite3_bind_int64(delete_.get(), 1, id);
+    if (rc == SQLITE_OK) rc = sqlite3_step(delete_.get());
+    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
+    return sqlite3_changes(db_) == 1 ? status::ok : status::noCurrentRecord;
+}
+
+std::int16_t SqliteTable::remove(RowId id, const ReplaceGuard& guard) {
+    const std::int16_t st = inWriteTransaction([&] { return removeInTransaction(id, guard); });
+    countKnown_ = false;
+    return st;
+}
+
+std::int16_t SqliteTable::takeRow(sqlite3_stmt* stmt, FoundRow& out) {
+    const auto* record = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 1));
+    if (record == nullptr || sqlite3_column_bytes(stmt, 1) != description_.recordLength) {
+        return status::ioError;
+    }
+    std::copy(record, record + description_.recordLength, foundRecord_.begin());
+    out.found = true;
+    out.id = sqlite3_column_int64(stmt, 0);
+    out.record = foundRecord_.data();
+    out.key = nullptr;
+    return status::ok;
+}
+
+std::int16_t SqliteTable::step(Step how, RowId from, FoundRow& out) {
+    out = FoundRow{};
+    Statement& stmt = steps_[static_cast<std::size_t>(how)];
+    ResetOnExit done(stmt.get());
+    if (how == Step::Next || how == Step::Previous) {
+        if (const int rc = sqlite3_bind_int64(stmt.get(), 1, from); rc != SQLITE_OK) {
+            return statusFromSqlite(rc);
+        }
+    }
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
+    return takeRow(stmt.get(), out);
+}
+
+std::int16_t SqliteTable::read(RowId id, FoundRow& out) {
+    out = FoundRow{};
+    ResetOnExit done(readRow_.get());
+    if (const int rc = sqlite3_bind_int64(readRow_.get(), 1, id); rc != SQLITE_OK) {
+        return statusFromSqlite(rc);
+    }
+    const int rc = sqlite3_step(readRow_.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
+    return takeRow(readRow_.get(), out);
+}
+
+std::int16_t SqliteTable::distinctValues(std::size_t key, std::uint32_t& out) {
+    const KeySpec& spec = description_.keys[key];
+    if (!spec.duplicates) return count(out);
+    ChangeProbe::Header now{};
+    const bool watched = probe_.snapshot(now);
+    if (!(distinctKnown_ && watched && now == distinctHeader_ && !inTransaction_)) {
+        // Every key at once, with the header taken before the reads.
+        for (std::size_t k = 0; k < description_.keys.size(); ++k) {
+            if (!description_.keys[k].duplicates) continue;
+            if (!distinct_[k].prepared()) {
+                const std::string c = keyColumn(k);
+                if (const std::int16_t st =
+                        prepare(distinct_[k], "SELECT count(DISTINCT " + c + ") FROM records");
+                    st != status::ok) {
+                    return st;
+                }
+            }
+            ResetOnExit done(distinct_[k].get());
+            const int rc = sqlite3_step(distinct_[k].get());
+            if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
+            distinctCount_[k] = static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(sqlite3_column_int64(distinct_[k].get(), 0), 0,
+                                         std::numeric_limits<std::uint32_t>::max()));
+        }
+        distinctKnown_ = watched && !inTransaction_;
+        distinctHeader_ = now;
+    }
+    out = distinctCount_[key];
+    return status::ok;
+}
+
+std::int16_t SqliteTable::begin() {
+    if (inTransaction_) return status::ok;
+    if (const std::int16_t st = run(begin_); st != status::ok) return st;
+    inTransaction_ = true;
+    return status::ok;
+}
+
+std::int16_t SqliteTable::commit() {
+    if (!inTransaction_) return status::ok;
+    inTransaction_ = false;
+    countKnown_ = false;
+    distinctKnown_ = false;
+    const std::int16_t st = run(commit_);
+    if (st != status::ok && sqlite3_get_autocommit(db_) == 0) run(rollback_);
+    return st;
+}
+
+void SqliteTable::rollback() {
+    if (!inTransaction_) return;
+    inTransaction_ = false;
+    countKnown_ = false;
+    distinctKnown_ = false;
+    if (sqlite3_get_autocommit(db_) == 0) run(rollback_);
+}
+
+std::int16_t SqliteTable::count(std::uint32_t& out) {
+    ChangeProbe::Header now{};
+    const bool watched = probe_.snapshot(now);
+    if (countKnown_ && watched && now == countHeader_) {
+        out = count_;
+        return status::ok;
+    }
+    ResetOnExit done(readCount_.get());
+    const int rc = sqlite3_step(readCount_.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
+    const std::int64_t stored = sqlite3_column_int64(readCount_.get(), 0);
+    count_ = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(stored, 0, std::numeric_limits<std::uint32_t>::max()));
+    // The header was taken before the read, so a commit in between makes it
+    // differ next time and the count is read again.
+    countKnown_ = watched;
+    countHeader_ = now;
+    out = count_;
+    return status::ok;
+}
+
+}  // namespace engine::sqlite
