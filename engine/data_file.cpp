@@ -401,9 +401,12 @@ std::int16_t DataFile::stat(unsigned char* out, std::uint32_t offered, std::uint
     std::size_t offset = filespec::size;
     const FileDescription& d = table_->description();
     for (std::size_t k = 0; k < keyCount_; ++k) {
-        std::uint32_t distinct = 0;
-        if (const std::int16_t st = table_->distinctValues(k, distinct); st != status::ok) {
-            return st;
+        // A key without duplicates has as many values as records.
+        std::uint32_t distinct = count;
+        if (d.keys[k].duplicates) {
+            if (const std::int16_t st = table_->distinctValues(k, distinct); st != status::ok) {
+                return st;
+            }
         }
         for (std::size_t n = 0; n < d.keys[k].segments.size(); ++n) {
             coding::putU32(answer + offset + segspec::distinctValues, distinct);
