@@ -509,6 +509,10 @@ TEST_P(Conformance, LockStatusesWithinOneProcess) {
     std::memcpy(a.data, ten.data(), 4);
     EXPECT_EQ(a.call(opUnlock, 4, -1), 81);  // already released
     EXPECT_EQ(a.call(opUnlock, 0, -2), 0);
+    // A single lock ends with the Update of its record.
+    ASSERT_EQ(a.get(opGetEqual + singleNoWait, 0, le32(10)), 0);
+    ASSERT_EQ(a.update(rec(10, "ODD", "upd")), 0);
+    EXPECT_EQ(a.call(opUnlock, 0, 0), 81);
     // Lock biases on operations that do not read are refused.
     EXPECT_EQ(a.call(opInsert + singleNoWait, 24, 0), 1);
 }
