@@ -7,18 +7,19 @@
 #include <cstring>
 
 #include "data/internal.h"
+#include "engine/api.h"
 #include "platform/coding.h"
 
 namespace {
 
-constexpr int kStatRecordLength = 0;
-constexpr int kStatPageSize = 2;
-constexpr int kStatKeyCount = 4;
-constexpr int kStatFirstSegment = 16;
-constexpr int kSegmentSize = 16;
-constexpr int kSegmentLength = 2;
-constexpr int kSegmentFlags = 4;
-constexpr unsigned char kSegmentContinues = 0x10;
+constexpr int kStatRecordLength = static_cast<int>(engine::filespec::recordLength);
+constexpr int kStatPageSize = static_cast<int>(engine::filespec::pageSize);
+constexpr int kStatKeyCount = static_cast<int>(engine::filespec::keyCount);
+constexpr int kStatFirstSegment = static_cast<int>(engine::filespec::size);
+constexpr int kSegmentSize = static_cast<int>(engine::segspec::size);
+constexpr int kSegmentLength = static_cast<int>(engine::segspec::length);
+constexpr int kSegmentFlags = static_cast<int>(engine::segspec::flags);
+constexpr unsigned char kSegmentContinues = engine::keyflag::segmented;
 
 // Length of the key buffer's content up to its first zero byte, as the
 // 8-bit key length of a call can carry it.
