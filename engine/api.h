@@ -65,7 +65,19 @@ inline constexpr std::uint16_t getFirst = 12;
 inline constexpr std::uint16_t getLast = 13;
 inline constexpr std::uint16_t create = 14;
 inline constexpr std::uint16_t stat = 15;
+inline constexpr std::uint16_t beginTransaction = 19;  // with concurrentBias: concurrent
+inline constexpr std::uint16_t endTransaction = 20;
+inline constexpr std::uint16_t abortTransaction = 21;
+inline constexpr std::uint16_t getPosition = 22;
+inline constexpr std::uint16_t getDirect = 23;
+inline constexpr std::uint16_t stepNext = 24;
+inline constexpr std::uint16_t stop = 25;
+inline constexpr std::uint16_t version = 26;
+inline constexpr std::uint16_t unlock = 27;
 inline constexpr std::uint16_t reset = 28;
+inline constexpr std::uint16_t stepFirst = 33;
+inline constexpr std::uint16_t stepLast = 34;
+inline constexpr std::uint16_t stepPrevious = 35;
 
 // Biases added to an operation code. getKeyBias turns a Get into its
 // key-only form (the key buffer is filled, no record is read); the lock
@@ -75,7 +87,29 @@ inline constexpr std::uint16_t singleWaitLockBias = 100;
 inline constexpr std::uint16_t singleNoWaitLockBias = 200;
 inline constexpr std::uint16_t multipleWaitLockBias = 300;
 inline constexpr std::uint16_t multipleNoWaitLockBias = 400;
+// Begin Transaction: a concurrent transaction (1019).
+inline constexpr std::uint16_t concurrentBias = 1000;
 }  // namespace op
+
+// Create: only this key number replaces an existing file.
+inline constexpr int createReplaceExisting = 0;
+// Stat: this key number adds the file version (byte 5).
+inline constexpr int statWithVersion = -1;
+// Insert, Update: this key number leaves the position as it was (no
+// currency change).
+inline constexpr int noCurrencyChange = -1;
+// Unlock: key number 0 or more releases the single lock; these the
+// multiple locks.
+inline constexpr int unlockOneMultiple = -1;  // the one at the address in the data buffer
+inline constexpr int unlockAllMultiple = -2;
+
+// A record's physical address (Get Position, Get Direct, Unlock): 4 bytes,
+// the more significant 16-bit word first, each word little-endian.
+inline constexpr std::uint32_t addressSize = 4;
+
+// Version: its answer, 5 bytes: version (16 bits), revision (16 bits) and a
+// platform letter.
+inline constexpr std::uint32_t versionAnswerSize = 5;
 
 // Open modes, given as the key number of Open.
 namespace openmode {
@@ -86,8 +120,8 @@ inline constexpr int verify = -3;
 inline constexpr int exclusive = -4;
 }  // namespace openmode
 
-// Create: this key number keeps an existing file (status 59); any other
-// replaces it.
+// Create: this key number keeps an existing file (status 59), as every key
+// number but createReplaceExisting does.
 inline constexpr int createKeepExisting = -1;
 
 // Statuses.
@@ -99,13 +133,14 @@ inline constexpr std::int16_t fileNotOpen = 3;  // the position block names no o
 inline constexpr std::int16_t keyValueNotFound = 4;
 inline constexpr std::int16_t duplicateKey = 5;
 inline constexpr std::int16_t invalidKeyNumber = 6;
+inline constexpr std::int16_t differentKeyNumber = 7;  // Get Next/Previous along another key
 inline constexpr std::int16_t noCurrentRecord = 8;
 inline constexpr std::int16_t endOfFile = 9;
 inline constexpr std::int16_t keyNotModifiable = 10;
 inline constexpr std::int16_t fileNotFound = 12;
 inline constexpr std::int16_t diskFull = 18;
 inline constexpr std::int16_t inactive = 20;  // no record manager loaded
-inline constexpr std::int16_t keyBufferMissing = 21;
+inline constexpr std::int16_t keyBufferMissing = 21;  // no key buffer, or shorter than the key
 inline constexpr std::int16_t dataBufferTooShort = 22;
 inline constexpr std::int16_t invalidPageSize = 24;
 inline constexpr std::int16_t createError = 25;
@@ -114,11 +149,20 @@ inline constexpr std::int16_t invalidKeyPosition = 27;
 inline constexpr std::int16_t invalidRecordLength = 28;
 inline constexpr std::int16_t invalidKeyDefinition = 29;  // length, type or flags of a key
 inline constexpr std::int16_t notADataFile = 30;
+inline constexpr std::int16_t transactionActive = 37;     // Begin while a transaction is active
+inline constexpr std::int16_t noTransaction = 39;         // End or Abort without Begin
+inline constexpr std::int16_t invalidRecordAddress = 43;  // Get Direct: no record there
+inline constexpr std::int16_t invalidKeyFlags = 45;  // not kept, or differing between segments
 inline constexpr std::int16_t accessDenied = 46;  // a write on a file opened read-only
+inline constexpr std::int16_t invalidCollation = 48;  // the alternate collating sequence
+inline constexpr std::int16_t invalidKeyType = 49;    // an extended type the engine cannot order
 inline constexpr std::int16_t fileExists = 59;
+inline constexpr std::int16_t conflict = 80;   // the record changed since it was read
+inline constexpr std::int16_t lockError = 81;  // Unlock of a lock not held
 inline constexpr std::int16_t recordLocked = 84;
 inline constexpr std::int16_t fileLocked = 85;
 inline constexpr std::int16_t fileTableFull = 86;
+inline constexpr std::int16_t incompatibleLock = 93;  // single and multiple record locks mixed
 }  // namespace status
 
 // The meaning of a status in a few words ("duplicate key value"), or nullptr
@@ -131,6 +175,7 @@ constexpr const char* statusName(std::int16_t s) {
         case status::keyValueNotFound: return "key value not found";
         case status::duplicateKey: return "duplicate key value";
         case status::invalidKeyNumber: return "invalid key number";
+        case status::differentKeyNumber: return "different key number";
         case status::noCurrentRecord: return "no current record";
         case status::endOfFile: return "end of file";
         case status::keyNotModifiable: return "key not modifiable";
@@ -146,11 +191,20 @@ constexpr const char* statusName(std::int16_t s) {
         case status::invalidRecordLength: return "invalid record length";
         case status::invalidKeyDefinition: return "invalid key definition";
         case status::notADataFile: return "not a data file";
+        case status::transactionActive: return "transaction already active";
+        case status::noTransaction: return "no transaction active";
+        case status::invalidRecordAddress: return "invalid record address";
+        case status::invalidKeyFlags: return "invalid key flags";
         case status::accessDenied: return "access denied";
+        case status::invalidCollation: return "invalid alternate collating sequence";
+        case status::invalidKeyType: return "invalid key type";
         case status::fileExists: return "file already exists";
+        case status::conflict: return "record changed since it was read";
+        case status::lockError: return "lock error";
         case status::recordLocked: return "record locked";
         case status::fileLocked: return "file locked by another user";
         case status::fileTableFull: return "file table full";
+        case status::incompatibleLock: return "incompatible lock type";
         default: return nullptr;
     }
 }
@@ -163,7 +217,8 @@ namespace filespec {
 inline constexpr std::size_t size = 16;
 inline constexpr std::size_t recordLength = 0;  // 16 bits
 inline constexpr std::size_t pageSize = 2;      // 16 bits
-inline constexpr std::size_t keyCount = 4;      // 16 bits in Create; Stat: 8 bits, then a zero byte
+inline constexpr std::size_t keyCount = 4;      // 8 bits
+inline constexpr std::size_t fileVersion = 5;   // 8 bits: Stat with key number -1; ignored by Create
 inline constexpr std::size_t recordCount = 6;   // 32 bits, Stat only
 inline constexpr std::size_t fileFlags = 10;    // 16 bits
 }  // namespace filespec
@@ -175,6 +230,8 @@ inline constexpr std::size_t length = 2;          // 16 bits
 inline constexpr std::size_t flags = 4;           // 16 bits
 inline constexpr std::size_t distinctValues = 6;  // 32 bits, Stat only
 inline constexpr std::size_t extendedType = 10;   // 8 bits
+inline constexpr std::size_t keyNumber = 14;      // 8 bits, Stat: the key of the segment
+inline constexpr std::size_t collationNumber = 15;  // 8 bits: its alternate collating sequence
 }  // namespace segspec
 
 // Key flags of a segment specification.
@@ -192,12 +249,38 @@ inline constexpr std::uint16_t manualKey = 0x0200;
 inline constexpr std::uint16_t caseInsensitive = 0x0400;
 }  // namespace keyflag
 
-// Extended key types (segspec::extendedType) that the engine orders.
+// Extended key types (segspec::extendedType, with keyflag::extendedType)
+// that the engine orders.
 namespace keytype {
 inline constexpr std::uint8_t string = 0;
 inline constexpr std::uint8_t integer = 1;
+inline constexpr std::uint8_t floatingPoint = 2;  // IEEE, 4 or 8 bytes
+inline constexpr std::uint8_t date = 3;           // day, month, year (16 bits)
+inline constexpr std::uint8_t time = 4;           // hundredths, seconds, minutes, hours
+inline constexpr std::uint8_t decimal = 5;        // packed digits, sign in the last nibble
+inline constexpr std::uint8_t money = 6;          // as decimal
+inline constexpr std::uint8_t logical = 7;        // 1 or 2 bytes, unsigned
+inline constexpr std::uint8_t numeric = 8;        // ASCII digits, sign overpunched in the last
+inline constexpr std::uint8_t bfloat = 9;         // Microsoft binary format, 4 or 8 bytes
+inline constexpr std::uint8_t lstring = 10;       // length byte, then the characters
+inline constexpr std::uint8_t zstring = 11;       // characters up to a zero byte
 inline constexpr std::uint8_t unsignedBinary = 14;
+inline constexpr std::uint8_t currency = 19;   // signed 64-bit integer
+inline constexpr std::uint8_t timestamp = 20;  // unsigned 64-bit integer
 }  // namespace keytype
+
+// An alternate collating sequence in a description and a Stat answer: after
+// the segment specifications, one per number used in byte 15 of a segment
+// with the alternate-collation flag: a signature byte, an 8-byte name and
+// 256 bytes giving each byte its place in the order.
+namespace collation {
+inline constexpr std::size_t size = 265;
+inline constexpr unsigned char signature = 0xAC;
+inline constexpr std::size_t table = 9;
+}  // namespace collation
+
+// The file version Stat reports with key number -1: 7.0.
+inline constexpr std::uint8_t fileVersionByte = 0x70;
 
 // File flags that would change what a record is; refused by Create.
 namespace fileflag {

@@ -7,26 +7,50 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/api.h"
 #include "engine/data_file.h"
 #include "engine/front.h"
 #include "engine/open_files.h"
 #include "engine/sqlite/storage.h"
+#include "platform/coding.h"
 
 namespace engine {
 namespace {
 
+// Version: the engine's version, revision and platform letter.
+constexpr std::uint16_t engineVersion = 7;
+constexpr std::uint16_t engineRevision = 0;
+constexpr unsigned char enginePlatform = 'W';
+
+void putAddress(unsigned char* p, std::uint32_t address) {
+    coding::putU16(p, static_cast<std::uint16_t>(address >> 16));
+    coding::putU16(p + 2, static_cast<std::uint16_t>(address & 0xFFFF));
+}
+std::uint32_t getAddress(const unsigned char* p) {
+    return (static_cast<std::uint32_t>(coding::getU16(p)) << 16) | coding::getU16(p + 2);
+}
+
 struct Call {
-    std::uint16_t operation;
+    std::uint16_t operation;  // without its biases
+    LockRequest lock;
+    bool keyOnly;
+    bool concurrent;
     unsigned char* position;
     unsigned char* data;
     std::uint32_t offered;   // bytes of the data buffer
     std::uint32_t returned;  // written back for the operations that return data
     bool returnsData;
     unsigned char* key;
+    std::uint8_t keyLength;
     int keyNumber;
 };
+
+Storage*& selectedStorage() {
+    static Storage* selected = &sqlite::storage();
+    return selected;
+}
 
 std::mutex& callMutex() {
     static std::mutex m;
@@ -38,12 +62,14 @@ OpenFileTable& openFiles() {
     return table;
 }
 
-Storage*& selectedStorage() {
-    static Storage* selected = &sqlite::storage();
-    return selected;
+// Files closed while a transaction was active: their connections hold the
+// transaction's work on them until it ends.
+std::vector<std::unique_ptr<DataFile>>& closedInTransaction() {
+    static std::vector<std::unique_ptr<DataFile>> files;
+    return files;
 }
 
-// The path in the key buffer: up to its first zero byte, at most maxPathLength bytes.
+// The path in the key buffer: up to its first zero byte, at most 255 bytes.
 std::string pathFrom(const unsigned char* key) {
     const unsigned char* end = std::find(key, key + maxPathLength, 0);
     return std::string(reinterpret_cast<const char*>(key), static_cast<std::size_t>(end - key));
@@ -68,8 +94,7 @@ std::int16_t openFile(Call& c) {
             return status::invalidKeyNumber;
     }
     std::unique_ptr<DataFile> file;
-    if (const std::int16_t st = DataFile::open(currentStorage(), pathFrom(c.key), mode, file);
-        st != status::ok) {
+    if (const std::int16_t st = DataFile::open(currentStorage(), pathFrom(c.key), mode, file); st != status::ok) {
         return st;
     }
     return openFiles().add(std::move(file), c.position);
@@ -83,13 +108,155 @@ std::int16_t createFile(Call& c) {
         return st;
     }
     return currentStorage().create(pathFrom(c.key), description,
-                                   c.keyNumber != createKeepExisting);
+                                   c.keyNumber == createReplaceExisting);
+}
+
+// Ends the process's transaction on every file in it: committed or rolled
+// back. Explicit record locks end with it.
+std::int16_t endTransaction(bool commit) {
+    ProcessTransaction& t = processTransaction();
+    t.active = false;
+    std::int16_t result = status::ok;
+    const std::vector<DataFile*> files = std::move(t.files);
+    t.files.clear();
+    for (DataFile* f : files) {
+        if (commit && result == status::ok) {
+            result = f->commit();
+        } else {
+            f->rollback();
+        }
+    }
+    openFiles().forEach([](DataFile& f) { f.unlockAll(); });
+    closedInTransaction().clear();
+    return result;
+}
+
+std::int16_t beginTransaction() {
+    ProcessTransaction& t = processTransaction();
+    if (t.active) return status::transactionActive;
+    t.active = true;
+    return status::ok;
+}
+
+void resetAll() {
+    if (processTransaction().active) endTransaction(false);
+    openFiles().closeAll();
+}
+
+std::int16_t closeFile(Call& c) {
+    std::unique_ptr<DataFile> file = openFiles().detach(c.position);
+    if (!file) return status::fileNotOpen;
+    file->unlockAll();
+    if (file->inTransaction()) closedInTransaction().push_back(std::move(file));
+    return status::ok;
+}
+
+std::int16_t version(Call& c) {
+    c.returnsData = true;
+    if (c.data == nullptr || c.offered < versionAnswerSize) return status::dataBufferTooShort;
+    coding::putU16(c.data, engineVersion);
+    coding::putU16(c.data + 2, engineRevision);
+    c.data[4] = enginePlatform;
+    c.returned = versionAnswerSize;
+    return status::ok;
+}
+
+ReadBuffers readBuffers(const Call& c) {
+    ReadBuffers io;
+    io.data = c.data;
+    io.offered = c.data != nullptr ? c.offered : 0;
+    io.key = c.key;
+    io.keyLength = c.keyLength;
+    io.keyOnly = c.keyOnly;
+    return io;
 }
 
 std::int16_t getRecord(Call& c, DataFile& file, GetOp op) {
-    c.returnsData = true;
+    c.returnsData = !c.keyOnly;
     if (c.key == nullptr) return status::keyBufferMissing;
-    return file.get(op, c.keyNumber, c.key, c.data, c.offered, c.returned, c.key);
+    ReadBuffers io = readBuffers(c);
+    const std::int16_t st = file.get(op, c.keyNumber, c.key, io, c.lock);
+    c.returned = io.returned;
+    return st;
+}
+
+std::int16_t stepRecord(Call& c, DataFile& file, Step op) {
+    c.returnsData = true;
+    ReadBuffers io = readBuffers(c);
+    const std::int16_t st = file.step(op, io, c.lock);
+    c.returned = io.returned;
+    return st;
+}
+
+std::int16_t getPosition(Call& c, DataFile& file) {
+    c.returnsData = true;
+    if (c.data == nullptr || c.offered < addressSize) return status::dataBufferTooShort;
+    std::uint32_t address = 0;
+    if (const std::int16_t st = file.getPosition(address); st != status::ok) return st;
+    putAddress(c.data, address);
+    c.returned = addressSize;
+    return status::ok;
+}
+
+std::int16_t getDirect(Call& c, DataFile& file) {
+    c.returnsData = true;
+    if (c.data == nullptr || c.offered < addressSize) return status::dataBufferTooShort;
+    if (c.key == nullptr) return status::keyBufferMissing;
+    ReadBuffers io = readBuffers(c);
+    io.keyOnly = false;
+    const std::int16_t st = file.getDirect(getAddress(c.data), c.keyNumber, io, c.lock);
+    c.returned = io.returned;
+    return st;
+}
+
+std::int16_t unlock(Call& c, DataFile& file) {
+    if (c.keyNumber >= 0) return file.unlock(DataFile::UnlockWhat::Single);
+    if (c.keyNumber == unlockAllMultiple) return file.unlock(DataFile::UnlockWhat::AllMultiple);
+    if (c.keyNumber != unlockOneMultiple) return status::invalidKeyNumber;
+    if (c.data == nullptr || c.offered < addressSize) return status::dataBufferTooShort;
+    return file.unlock(DataFile::UnlockWhat::OneMultiple, getAddress(c.data));
+}
+
+bool isRead(std::uint16_t operation) {
+    return (operation >= op::getEqual && operation <= op::getLast) || operation == op::getDirect ||
+           operation == op::stepNext || (operation >= op::stepFirst && operation <= op::stepPrevious);
+}
+
+// Splits an operation code into the operation and its biases; false when
+// the code is no operation of the engine (a bias where none is allowed).
+bool decode(std::uint16_t code, Call& c) {
+    c.concurrent = code >= op::concurrentBias && code < 2 * op::concurrentBias;
+    if (code >= 2 * op::concurrentBias) return false;
+    std::uint16_t rest = static_cast<std::uint16_t>(code % op::concurrentBias);
+    const std::uint16_t lockBias = static_cast<std::uint16_t>(rest - rest % 100);
+    rest = static_cast<std::uint16_t>(rest % 100);
+    c.keyOnly = rest >= op::getEqual + op::getKeyBias && rest <= op::getLast + op::getKeyBias;
+    if (c.keyOnly) rest = static_cast<std::uint16_t>(rest - op::getKeyBias);
+    c.operation = rest;
+    if (c.concurrent && rest != op::beginTransaction) return false;
+    switch (lockBias) {
+        case 0:
+            break;
+        case op::singleWaitLockBias:
+            c.lock = {LockKind::Single, true};
+            break;
+        case op::singleNoWaitLockBias:
+            c.lock = {LockKind::Single, false};
+            break;
+        case op::multipleWaitLockBias:
+            c.lock = {LockKind::Multiple, true};
+            break;
+        case op::multipleNoWaitLockBias:
+            c.lock = {LockKind::Multiple, false};
+            break;
+        default:
+            return false;
+    }
+    // A Begin with a lock bias sets the locks of reads in the transaction;
+    // the engine's transactions hold the file's write lock instead.
+    if (lockBias != 0 && !isRead(rest) && rest != op::beginTransaction) return false;
+    if (c.keyOnly && lockBias != 0) return false;
+    return true;
 }
 
 std::int16_t dispatch(Call& c) {
@@ -99,10 +266,19 @@ std::int16_t dispatch(Call& c) {
         case op::create:
             return createFile(c);
         case op::reset:
-            openFiles().closeAll();
+        case op::stop:
+            resetAll();
             return status::ok;
+        case op::version:
+            return version(c);
+        case op::beginTransaction:
+            return beginTransaction();
+        case op::endTransaction:
+        case op::abortTransaction:
+            if (!processTransaction().active) return status::noTransaction;
+            return endTransaction(c.operation == op::endTransaction);
         case op::close:
-            return openFiles().close(c.position) ? status::ok : status::fileNotOpen;
+            return closeFile(c);
         case op::insert:
         case op::update:
         case op::remove:
@@ -116,6 +292,13 @@ std::int16_t dispatch(Call& c) {
         case op::getFirst:
         case op::getLast:
         case op::stat:
+        case op::getPosition:
+        case op::getDirect:
+        case op::stepNext:
+        case op::stepFirst:
+        case op::stepLast:
+        case op::stepPrevious:
+        case op::unlock:
             break;
         default:
             return status::invalidOperation;
@@ -126,9 +309,10 @@ std::int16_t dispatch(Call& c) {
         case op::insert:
         case op::update:
             if (c.key == nullptr) return status::keyBufferMissing;
+            if (c.data == nullptr) return status::dataBufferTooShort;
             return c.operation == op::insert
-                       ? file->insert(c.data, c.offered, c.keyNumber, c.key)
-                       : file->update(c.data, c.offered, c.keyNumber, c.key);
+                       ? file->insert(c.data, c.offered, c.keyNumber, c.key, c.keyLength)
+                       : file->update(c.data, c.offered, c.keyNumber, c.key, c.keyLength);
         case op::remove:
             return file->remove();
         case op::getEqual:
@@ -149,9 +333,24 @@ std::int16_t dispatch(Call& c) {
             return getRecord(c, *file, GetOp::First);
         case op::getLast:
             return getRecord(c, *file, GetOp::Last);
+        case op::getPosition:
+            return getPosition(c, *file);
+        case op::getDirect:
+            return getDirect(c, *file);
+        case op::stepFirst:
+            return stepRecord(c, *file, Step::First);
+        case op::stepLast:
+            return stepRecord(c, *file, Step::Last);
+        case op::stepNext:
+            return stepRecord(c, *file, Step::Next);
+        case op::stepPrevious:
+            return stepRecord(c, *file, Step::Previous);
+        case op::unlock:
+            return unlock(c, *file);
         case op::stat:
             c.returnsData = true;
-            return file->stat(c.data, c.offered, c.returned);
+            if (c.data == nullptr) return status::dataBufferTooShort;
+            return file->stat(c.data, c.offered, c.returned, c.keyNumber == statWithVersion);
         default:
             return status::invalidOperation;
     }
@@ -174,17 +373,16 @@ static_assert(std::is_same_v<decltype(&BTRCALL), Entry>);
 extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
 BTRCALL(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
         void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
-    // The key length is not needed: a key's length comes from the file, a
-    // path ends at its zero byte.
-    (void)keyLength;
-    engine::Call call{operation,
-                      static_cast<unsigned char*>(positionBlock),
-                      static_cast<unsigned char*>(dataBuffer),
-                      (dataBuffer != nullptr && dataLength != nullptr) ? *dataLength : 0,
-                      0,
-                      false,
-                      static_cast<unsigned char*>(keyBuffer),
-                      keyNumber};
+    // The key length bounds what is read from and written to the key buffer
+    // by the operations on keys; a path ends at its zero byte.
+    engine::Call call{};
+    call.position = static_cast<unsigned char*>(positionBlock);
+    call.data = static_cast<unsigned char*>(dataBuffer);
+    call.offered = (dataBuffer != nullptr && dataLength != nullptr) ? *dataLength : 0;
+    call.key = static_cast<unsigned char*>(keyBuffer);
+    call.keyLength = keyLength;
+    call.keyNumber = keyNumber;
+    if (!engine::decode(operation, call)) return engine::status::invalidOperation;
     std::lock_guard<std::mutex> guard(engine::callMutex());
     const int16_t st = engine::dispatch(call);
     if (call.returnsData && dataLength != nullptr) *dataLength = call.returned;

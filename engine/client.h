@@ -38,7 +38,7 @@ public:
     // Puts `value` in the key buffer, cut to its size, zero bytes after it.
     void setKey(std::string_view value) {
         std::memset(key, 0, sizeof key);
-        std::memcpy(key, value.data(), std::min(value.size(), sizeof key));
+        if (!value.empty()) std::memcpy(key, value.data(), std::min(value.size(), sizeof key));
     }
 
     // Create from a description (blank bytes after it in the data buffer);
@@ -46,7 +46,9 @@ public:
     std::int16_t create(std::string_view path, std::string_view description,
                         std::int8_t mode = createKeepExisting) {
         std::memset(data, ' ', sizeof data);
-        std::memcpy(data, description.data(), std::min(description.size(), sizeof data));
+        if (!description.empty()) {
+            std::memcpy(data, description.data(), std::min(description.size(), sizeof data));
+        }
         setKey(path);
         return call(op::create, sizeof data, mode);
     }
@@ -102,7 +104,7 @@ public:
 private:
     std::int16_t write(std::uint16_t operation, std::string_view record, std::int8_t keyNumber) {
         const std::size_t n = std::min(record.size(), sizeof data);
-        std::memcpy(data, record.data(), n);
+        if (n > 0) std::memcpy(data, record.data(), n);
         return call(operation, static_cast<std::uint32_t>(n), keyNumber);
     }
 

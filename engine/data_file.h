@@ -1,8 +1,10 @@
 // One open of a data file as the API defines it: its position (current key
-// and record) and the rules of every operation on records (key numbers,
-// Next and Previous from the position, truncation, the key returned,
+// and record, logical and physical currency), its record locks and the rules
+// of every operation on records (key numbers, Next and Previous from the
+// position, truncation, the key returned and the caller's key length,
 // currency after Insert, Update and Delete, non-modifiable keys, read-only
-// opens), over a table of the storage seam (engine/storage.h).
+// opens, records changed since they were read), over a table of the storage
+// seam (engine/storage.h).
 //
 // A failed operation leaves the position as it was.
 #pragma once
@@ -36,6 +38,28 @@ enum class GetOp : std::uint8_t {
     Last,
 };
 
+// A record lock asked for by a read (the lock biases): none, the position
+// block's single lock (replacing its earlier one), or one more of its
+// multiple locks; waiting for another process to release the record (at
+// most the busy wait), or not.
+enum class LockKind : std::uint8_t { None, Single, Multiple };
+struct LockRequest {
+    LockKind kind = LockKind::None;
+    bool wait = false;
+};
+
+// The caller's buffers of a read: the data buffer (bytes offered, bytes
+// returned), the key buffer and the length the caller gave it, and whether
+// only the key is wanted (the Get Key bias: no record is copied).
+struct ReadBuffers {
+    unsigned char* data = nullptr;
+    std::uint32_t offered = 0;
+    std::uint32_t returned = 0;
+    unsigned char* key = nullptr;
+    std::uint8_t keyLength = 0;
+    bool keyOnly = false;
+};
+
 class DataFile {
 public:
     // Opens the data file at `programPath` (program form) in `storage`.
@@ -43,7 +67,7 @@ public:
     static std::int16_t open(Storage& storage, const std::string& programPath, OpenMode mode,
                              std::unique_ptr<DataFile>& out);
 
-    ~DataFile() = default;
+    ~DataFile();
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
 
@@ -51,59 +75,117 @@ public:
 
     // Reads a record by key. `keyValue` (the key's length) is read by
     // Equal, Greater, GreaterOrEqual, Less and LessOrEqual. On success: the
-    // record (at most `offered` bytes; 22 when it is longer) goes to `data`,
-    // `returned` is the bytes copied, the key's value in the record goes to
-    // `keyOut` (the key's length), and the record becomes the position, with
-    // `keyNumber` as the current key (Next and Previous keep the position's
-    // key). Statuses: 6 keyNumber is no key of the file (not checked by Next
-    // and Previous); 4 Equal found nothing; 9 no record in that direction;
-    // 8 Next or Previous without a position.
-    std::int16_t get(GetOp op, int keyNumber, const unsigned char* keyValue, unsigned char* data,
-                     std::uint32_t offered, std::uint32_t& returned, unsigned char* keyOut);
+    // record (at most `offered` bytes; 22 with its first part when it is
+    // longer) goes to the data buffer, `returned` is the bytes copied, the
+    // key's value in the record goes to the key buffer, and the record
+    // becomes the position, with `keyNumber` as the current key.
+    // Statuses: 6 keyNumber is no key of the file; 21 the caller's key
+    // length is shorter than the key (nothing read or written; a length of
+    // 0 on First, Last, Next and Previous, which read no value, stands for
+    // the whole classic key buffer); 7 Next or Previous along another key
+    // than the position's; 8 Next or Previous without a position along a
+    // key (none yet, or a Step made it); 4 Equal found nothing; 9 no record
+    // in that direction; 84 another process holds the lock asked for (the
+    // record is read and is the position all the same); 93 a single lock
+    // asked while the position block holds multiple ones, or the reverse.
+    std::int16_t get(GetOp op, int keyNumber, const unsigned char* keyValue, ReadBuffers& io,
+                     LockRequest lock = {});
+
+    // Reads in physical order; the key buffer is not touched, and the
+    // position has no key afterwards. Statuses: 9 no record in that
+    // direction; 8 Next or Previous without a position; 22, 84, 93 as get.
+    std::int16_t step(Step how, ReadBuffers& io, LockRequest lock = {});
+
+    // The current record's physical address (Get Position): its row id,
+    // stable while the record lives. Status 8 without a current record.
+    std::int16_t getPosition(std::uint32_t& address) const;
+
+    // Reads the record at `address` (Get Direct) and makes it the position
+    // along `keyNumber` (not looked at in a data-only file). Statuses: 43 no
+    // record there; 6 no such key; 21, 22, 84, 93 as get.
+    std::int16_t getDirect(std::uint32_t address, int keyNumber, ReadBuffers& io,
+                           LockRequest lock = {});
 
     // Stores a new record (the first recordLength bytes of `record`); the
     // position moves to it along `keyNumber` and its key value goes to
-    // `keyOut`. Statuses: 46 read-only; 6 no such key; 22 `length` shorter
-    // than the record; 5 a key without duplicates already holds the value
-    // (nothing stored); 85 another process kept the file busy too long.
+    // `keyOut`. Key number -1 (no currency change) stores the record and
+    // leaves the position and the key buffer as they were. Statuses: 46
+    // read-only; 6 no such key; 21 a key length shorter than the key; 22
+    // `length` shorter than the record; 5 a key without duplicates already
+    // holds the value (nothing stored); 85 another process kept the file
+    // busy too long.
     std::int16_t insert(const unsigned char* record, std::uint32_t length, int keyNumber,
-                        unsigned char* keyOut);
+                        unsigned char* keyOut, std::uint8_t keyLength);
 
     // Replaces the record at the position, as insert otherwise. Statuses as
     // insert, and 8 when there is no current record (none read yet, deleted,
-    // or deleted meanwhile by another process); 10 a key without the
-    // modifiable flag would change.
+    // or deleted meanwhile by another process); 80 when another position
+    // block or process changed the record since this one read it (nothing
+    // stored: read it again); 84 another process holds a lock on it; 10 a
+    // key without the modifiable flag would change. The position block's
+    // single lock on the record ends with the update.
     std::int16_t update(const unsigned char* record, std::uint32_t length, int keyNumber,
-                        unsigned char* keyOut);
+                        unsigned char* keyOut, std::uint8_t keyLength);
 
     // Deletes the record at the position. Next and Previous then step from
-    // where it was. Statuses: 46 read-only; 8 no current record.
+    // where it was. Statuses: 46 read-only; 8 no current record; 80 the
+    // record changed since it was read; 84 another process holds a lock.
+    // The position block's locks on the record end with it.
     std::int16_t remove();
 
-    // Writes the Stat answer (the description with the record count) to
-    // `out`: at most `offered` bytes, 22 when the answer is longer.
-    // `returned` is the bytes written.
-    std::int16_t stat(unsigned char* out, std::uint32_t offered, std::uint32_t& returned);
+    // Releases record locks of this position block (Unlock): the single
+    // lock; the multiple lock on the record at `address`; or every multiple
+    // lock. Status 81 when no such lock is held.
+    enum class UnlockWhat { Single, OneMultiple, AllMultiple };
+    std::int16_t unlock(UnlockWhat what, std::uint32_t address = 0);
+    void unlockAll();
+
+    // Writes the Stat answer (the description with the record count, the
+    // distinct values of every key in each of its segments, and each
+    // segment's key number) to `out`: at most `offered` bytes, 22 when the
+    // answer is longer. `withVersion` (key number -1) adds the file version
+    // in byte 5. `returned` is the bytes written.
+    std::int16_t stat(unsigned char* out, std::uint32_t offered, std::uint32_t& returned,
+                      bool withVersion);
+
+    // The table's part in the process's transaction (Begin/End/Abort): the
+    // first write of the file inside it opens the table's transaction, held
+    // until commit() or rollback().
+    bool inTransaction() const { return inTransaction_; }
+    std::int16_t commit();
+    void rollback();
 
 private:
     struct Position {
         bool established = false;  // Next and Previous have a place to start
+        bool logical = false;      // along a key (false after a Step)
         bool onRecord = false;     // the record is there (not deleted since)
         int key = 0;
         RowId id = 0;
         std::string encodedKey;
+        std::string image;  // the record as this position block last read or wrote it
     };
 
     DataFile(std::unique_ptr<Table> table, bool readOnly);
     bool isKey(int keyNumber) const {
         return keyNumber >= 0 && static_cast<std::size_t>(keyNumber) < keyCount_;
     }
+    bool keyFits(int keyNumber, std::uint8_t keyLength) const;
     // Copies the record and encodes every key of it (recordBuffer_, keyBuffer_).
     void takeRecord(const unsigned char* record);
-    void placeOn(int keyNumber, RowId id);
+    // Makes the record the position: along `keyNumber` (with its encoded
+    // key `encoded`), or physical only when keyNumber is negative.
+    void placeOn(int keyNumber, RowId id, const unsigned char* record, const unsigned char* encoded);
+    std::int16_t deliver(const FoundRow& row, int keyNumber, ReadBuffers& io, LockRequest lock);
+    std::int16_t takeLock(RowId id, LockRequest lock);
+    std::int16_t joinTransaction();
+    // Refuses a write of the current record another position block or
+    // process changed since this one read it.
+    std::int16_t unchanged(const unsigned char* stored) const;
 
     std::unique_ptr<Table> table_;
     bool readOnly_ = false;
+    bool inTransaction_ = false;
     std::size_t keyCount_ = 0;
     std::uint16_t recordLength_ = 0;
     std::vector<unsigned char> recordBuffer_;
@@ -112,6 +194,18 @@ private:
     std::array<unsigned char, maxKeyLength> searchBuffer_{};
     std::string statTemplate_;
     Position position_;
+
+    // Record locks of this position block.
+    RowId singleLock_ = 0;
+    std::vector<RowId> multipleLocks_;
 };
+
+// The process's transaction: whether one is active, and the open files whose
+// tables hold a transaction for it.
+struct ProcessTransaction {
+    bool active = false;
+    std::vector<DataFile*> files;
+};
+ProcessTransaction& processTransaction();
 
 }  // namespace engine

@@ -1,5 +1,8 @@
 #include "engine/description.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "engine/api.h"
 #include "platform/coding.h"
 
@@ -8,38 +11,91 @@ namespace {
 
 constexpr std::uint16_t supportedKeyFlags =
     keyflag::duplicates | keyflag::modifiable | keyflag::binary | keyflag::segmented |
-    keyflag::descending | keyflag::extendedType | keyflag::caseInsensitive;
+    keyflag::alternateCollation | keyflag::descending | keyflag::extendedType |
+    keyflag::caseInsensitive;
+
+bool oneOf(std::uint16_t length, std::initializer_list<std::uint16_t> lengths) {
+    for (const std::uint16_t l : lengths) {
+        if (l == length) return true;
+    }
+    return false;
+}
 
 // Works out how one segment compares from its flags and extended type.
 std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
-    if ((seg.flags & ~supportedKeyFlags) != 0) return status::invalidKeyDefinition;
+    if ((seg.flags & ~supportedKeyFlags) != 0) return status::invalidKeyFlags;
     const bool binary = (seg.flags & keyflag::binary) != 0;
+    bool lengthFits = true;
     if ((seg.flags & keyflag::extendedType) != 0) {
+        if (binary && seg.extendedType != keytype::unsignedBinary) return status::invalidKeyFlags;
         switch (seg.extendedType) {
             case keytype::string:
-                if (binary) return status::invalidKeyDefinition;
                 type = SegmentType::String;
                 break;
             case keytype::integer:
-                if (binary) return status::invalidKeyDefinition;
                 type = SegmentType::Integer;
+                lengthFits = oneOf(seg.length, {1, 2, 4, 8});
+                break;
+            case keytype::floatingPoint:
+                type = SegmentType::Float;
+                lengthFits = oneOf(seg.length, {4, 8});
+                break;
+            case keytype::date:
+                type = SegmentType::Date;
+                lengthFits = seg.length == 4;
+                break;
+            case keytype::time:
+                type = SegmentType::Time;
+                lengthFits = seg.length == 4;
+                break;
+            case keytype::decimal:
+            case keytype::money:
+                type = SegmentType::Decimal;
+                break;
+            case keytype::logical:
+                type = SegmentType::Unsigned;
+                lengthFits = oneOf(seg.length, {1, 2});
+                break;
+            case keytype::numeric:
+                type = SegmentType::Numeric;
+                break;
+            case keytype::bfloat:
+                type = SegmentType::BFloat;
+                lengthFits = oneOf(seg.length, {4, 8});
+                break;
+            case keytype::lstring:
+                type = SegmentType::LString;
+                lengthFits = seg.length >= 2;
+                break;
+            case keytype::zstring:
+                type = SegmentType::ZString;
+                lengthFits = seg.length >= 2;
                 break;
             case keytype::unsignedBinary:
                 type = SegmentType::Unsigned;
                 break;
+            case keytype::currency:
+                type = SegmentType::Integer;
+                lengthFits = seg.length == 8;
+                break;
+            case keytype::timestamp:
+                type = SegmentType::Unsigned;
+                lengthFits = seg.length == 8;
+                break;
             default:
-                return status::invalidKeyDefinition;
+                return status::invalidKeyType;
         }
     } else {
         type = binary ? SegmentType::Unsigned : SegmentType::String;
     }
-    if (type == SegmentType::Integer && seg.length != 1 && seg.length != 2 && seg.length != 4 &&
-        seg.length != 8) {
-        return status::invalidKeyDefinition;
+    if (!lengthFits) return status::invalidKeyDefinition;
+    const bool text = type == SegmentType::String || type == SegmentType::LString ||
+                      type == SegmentType::ZString;
+    const bool collated = (seg.flags & keyflag::alternateCollation) != 0;
+    if (!text && (collated || (seg.flags & keyflag::caseInsensitive) != 0)) {
+        return status::invalidKeyFlags;
     }
-    if (type != SegmentType::String && (seg.flags & keyflag::caseInsensitive) != 0) {
-        return status::invalidKeyDefinition;
-    }
+    if (collated && (seg.flags & keyflag::caseInsensitive) != 0) return status::invalidKeyFlags;
     return status::ok;
 }
 
@@ -56,7 +112,7 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
     if (bytes == nullptr || size < filespec::size) return status::dataBufferTooShort;
     out.recordLength = coding::getU16(bytes + filespec::recordLength);
     out.pageSize = coding::getU16(bytes + filespec::pageSize);
-    const std::uint16_t keyCount = coding::getU16(bytes + filespec::keyCount);
+    const std::uint8_t keyCount = bytes[filespec::keyCount];
     out.fileFlags = coding::getU16(bytes + filespec::fileFlags);
 
     if (out.recordLength < 1 || out.recordLength > maxRecordLength) {
@@ -69,10 +125,11 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
     if (out.pageSize < minPageSize || out.pageSize > maxPageSize || out.pageSize % 512 != 0) {
         return status::invalidPageSize;
     }
-    if (keyCount < 1 || keyCount > maxKeys) return status::invalidNumberOfKeys;
+    if (keyCount > maxKeys) return status::invalidNumberOfKeys;
 
     std::size_t offset = filespec::size;
     std::size_t segments = 0;
+    std::size_t collationCount = 0;
     out.keys.resize(keyCount);
     for (KeySpec& key : out.keys) {
         bool more = true;
@@ -97,13 +154,34 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
             seg.descending = (seg.flags & keyflag::descending) != 0;
             seg.caseInsensitive = (seg.flags & keyflag::caseInsensitive) != 0;
 
+            constexpr std::uint16_t keyLevel = keyflag::duplicates | keyflag::modifiable;
             if (key.segments.empty()) {
                 key.duplicates = (seg.flags & keyflag::duplicates) != 0;
                 key.modifiable = (seg.flags & keyflag::modifiable) != 0;
+            } else if ((seg.flags & keyLevel) != (key.segments.front().flags & keyLevel)) {
+                return status::invalidKeyFlags;
+            }
+            if ((seg.flags & keyflag::alternateCollation) != 0) {
+                seg.collation = s[segspec::collationNumber];
+                collationCount = std::max(collationCount, static_cast<std::size_t>(seg.collation) + 1);
             }
             if (key.length + seg.length > maxKeyLength) return status::invalidKeyDefinition;
             key.length = static_cast<std::uint16_t>(key.length + seg.length);
             key.segments.push_back(seg);
+        }
+    }
+    for (std::size_t n = 0; n < collationCount; ++n) {
+        if (size - offset < collation::size) return status::dataBufferTooShort;
+        if (bytes[offset] != collation::signature) return status::invalidCollation;
+        out.collations.emplace_back(reinterpret_cast<const char*>(bytes + offset), collation::size);
+        offset += collation::size;
+    }
+    for (KeySpec& key : out.keys) {
+        for (KeySegment& seg : key.segments) {
+            if (seg.collation >= 0) {
+                seg.order = out.collations[static_cast<std::size_t>(seg.collation)].substr(
+                    collation::table, 256);
+            }
         }
     }
     return status::ok;
@@ -114,7 +192,7 @@ std::string encodeDescription(const FileDescription& d) {
     unsigned char* p = coding::bytes(out);
     coding::putU16(p + filespec::recordLength, d.recordLength);
     coding::putU16(p + filespec::pageSize, d.pageSize);
-    coding::putU16(p + filespec::keyCount, static_cast<std::uint16_t>(d.keys.size()));
+    p[filespec::keyCount] = static_cast<unsigned char>(d.keys.size());
     coding::putU16(p + filespec::fileFlags, d.fileFlags);
     std::size_t offset = filespec::size;
     for (const KeySpec& key : d.keys) {
@@ -124,8 +202,13 @@ std::string encodeDescription(const FileDescription& d) {
             coding::putU16(s + segspec::length, seg.length);
             coding::putU16(s + segspec::flags, seg.flags);
             s[segspec::extendedType] = seg.extendedType;
+            if (seg.collation >= 0) s[segspec::collationNumber] = static_cast<unsigned char>(seg.collation);
             offset += segspec::size;
         }
+    }
+    for (const std::string& c : d.collations) {
+        std::copy(c.begin(), c.end(), p + offset);
+        offset += collation::size;
     }
     return out;
 }
@@ -133,9 +216,14 @@ std::string encodeDescription(const FileDescription& d) {
 std::string statAnswer(const FileDescription& d, std::uint32_t recordCount) {
     std::string out = encodeDescription(d);
     unsigned char* p = coding::bytes(out);
-    // The Stat form holds the number of keys in one byte, the count in four.
-    p[filespec::keyCount + 1] = 0;
     coding::putU32(p + filespec::recordCount, recordCount);
+    std::size_t offset = filespec::size;
+    for (std::size_t k = 0; k < d.keys.size(); ++k) {
+        for (std::size_t s = 0; s < d.keys[k].segments.size(); ++s) {
+            p[offset + segspec::keyNumber] = static_cast<unsigned char>(k);
+            offset += segspec::size;
+        }
+    }
     return out;
 }
 

@@ -66,6 +66,12 @@ bool OpenFileTable::close(const unsigned char* positionBlock) {
     return true;
 }
 
+std::unique_ptr<DataFile> OpenFileTable::detach(const unsigned char* positionBlock) {
+    const std::size_t index = indexOf(positionBlock);
+    if (index == maxOpenFiles) return nullptr;
+    return std::move(entries_[index].file);
+}
+
 void OpenFileTable::closeAll() {
     for (std::size_t i = 0; i < used_; ++i) entries_[i].file.reset();
 }

@@ -35,6 +35,18 @@ public:
     // Closes the file the block names; false when it names none.
     bool close(const unsigned char* positionBlock);
 
+    // Takes the file the block names out of the table without closing it
+    // (nullptr when it names none): the block no longer names it.
+    std::unique_ptr<DataFile> detach(const unsigned char* positionBlock);
+
+    // Calls f(DataFile&) for every open file.
+    template <typename F>
+    void forEach(F f) {
+        for (std::size_t i = 0; i < used_; ++i) {
+            if (entries_[i].file) f(*entries_[i].file);
+        }
+    }
+
     // Closes every file.
     void closeAll();
 

@@ -12,7 +12,8 @@
 //
 // A table runs each call in a transaction of its own and holds none between
 // calls, so every other table on the same file, in this process or another,
-// sees a change at its next call.
+// sees a change at its next call, unless begin() opened a transaction that
+// lasts until commit() or rollback().
 #pragma once
 
 #include <cstddef>
@@ -52,9 +53,14 @@ enum class Seek : std::uint8_t {
 };
 inline constexpr std::size_t seekCount = 9;
 
-// A row found by a seek. The pointers stay valid until the next call on the
-// table: record has the description's record length, key the sought key's
-// length.
+// A step in physical order: by row id. Next and Previous: the row after
+// (before) the given id, which need not exist any more.
+enum class Step : std::uint8_t { First, Last, Next, Previous };
+inline constexpr std::size_t stepCount = 4;
+
+// A row found by a seek, a step or a read. The pointers stay valid until the
+// next call on the table: record has the description's record length, key
+// the sought key's length (nullptr for a step or a read).
 struct FoundRow {
     bool found = false;
     RowId id = 0;
@@ -94,11 +100,45 @@ public:
     virtual std::int16_t replace(RowId id, const unsigned char* record, const unsigned char* keys,
                                  const ReplaceGuard& guard) = 0;
 
-    // Removes row `id`. Status 8 when it is gone.
-    virtual std::int16_t remove(RowId id) = 0;
+    // Removes row `id` after `guard` accepted the row as stored, in one
+    // transaction. Status 8 when it is gone; the guard's status when it
+    // refuses.
+    virtual std::int16_t remove(RowId id, const ReplaceGuard& guard) = 0;
 
     // The number of rows (clamped to 32 bits).
     virtual std::int16_t count(std::uint32_t& out) = 0;
+
+    // The row next in physical order (Step), and the row with a given id
+    // (Get Direct). `out.found` is false when there is none.
+    virtual std::int16_t step(Step how, RowId from, FoundRow& out) = 0;
+    virtual std::int16_t read(RowId id, FoundRow& out) = 0;
+
+    // The number of distinct values of key `key` (Stat), clamped to 32 bits.
+    // Must stay cheap when the file has not changed: a backend keeps the
+    // last answer while it can tell the file unchanged.
+    virtual std::int16_t distinctValues(std::size_t key, std::uint32_t& out) = 0;
+
+    // A transaction over calls (Begin Transaction): every call after begin()
+    // runs inside it, with the file's write lock held, until commit() makes
+    // its changes visible to every other table at once or rollback() drops
+    // them. Other tables see none of its changes before the commit.
+    // PostgreSQL: BEGIN/COMMIT/ROLLBACK on the table's session; the tables
+    // of one process's transaction share one session there, so a commit
+    // over several files is one PostgreSQL transaction.
+    virtual std::int16_t begin() = 0;
+    virtual std::int16_t commit() = 0;
+    virtual void rollback() = 0;
+
+    // Record locks held for this process against other processes (the
+    // lock biases): lockRow gives false when another process holds the row;
+    // a row locked again by this process counts once more, and unlockRow
+    // releases one count; lockedElsewhere tells whether another process
+    // holds it (never for a row this process holds). Locks end at the
+    // latest with the process. PostgreSQL: session advisory locks keyed by
+    // the file and the row id (pg_try_advisory_lock, pg_advisory_unlock).
+    virtual bool lockRow(RowId id) = 0;
+    virtual void unlockRow(RowId id) = 0;
+    virtual bool lockedElsewhere(RowId id) = 0;
 };
 
 // A backend: where data files live and how they are opened and created.

@@ -46,6 +46,8 @@ enum class FileMode {
     ReadShared,
     // Read and write, created empty when missing; others may read and write.
     ReadWriteShared,
+    // Read and write, never created; others may read and write meanwhile.
+    ReadWriteExisting,
     // Write at the end only, created when missing, and refused while another
     // process holds the file open in this mode (no sharing for the write).
     AppendExclusive,
@@ -179,6 +181,14 @@ std::string canonicalNativePath(const std::string& path);
 // released by unlockFile or when the file is closed.
 bool tryLockFile(File& file, bool exclusive);
 void unlockFile(File& file);
+
+// Advisory locks on byte ranges of an open file, apart from the whole-file
+// lock above, without waiting. Held by this open of the file (not by the
+// process: closing another handle of the file keeps them); a lock taken
+// again through the same open replaces the earlier one on that range.
+// Returns false when another open holds a conflicting lock on the range.
+bool tryLockRange(File& file, std::uint64_t offset, std::uint64_t length, bool exclusive);
+void unlockRange(File& file, std::uint64_t offset, std::uint64_t length);
 
 // ---------------------------------------------------------------- time
 

@@ -379,10 +379,106 @@ int main(int argc, char** argv) {
         sqlite3_reset(plainDeleteSql);
     }
     std::printf("%-22s %8.3f us   (Get Equal + Delete, 1 per commit)\n", "Delete", median(deletes));
+
+    // Step Next: both walk the file in row-id order from its first record.
+    sqlite3_stmt* stepSql =
+        prepare(bare, "SELECT id, data FROM records WHERE id > ?1 ORDER BY id LIMIT 1");
+    std::int64_t bareId = 0;
+    if (h.call(op::stepFirst, bufferSize, 0) != 0) die("Step First failed", 0);
+    report("Step Next",
+           timeBatches(
+               batches,
+               [&](std::size_t) {
+                   if (h.call(op::stepNext, bufferSize, 0) != 0) die("Step Next failed", 0);
+               },
+               [&](std::size_t) {
+                   sqlite3_bind_int64(stepSql, 1, bareId);
+                   if (sqlite3_step(stepSql) != SQLITE_ROW) die("bare step failed", 0);
+                   bareId = sqlite3_column_int64(stepSql, 0);
+                   std::memcpy(sink, sqlite3_column_blob(stepSql, 1), recordLength);
+                   sqlite3_reset(stepSql);
+               }),
+           "SELECT ... WHERE id > ? ORDER BY id LIMIT 1");
+
+    // Get Direct on random records' positions (row ids 1..records).
+    sqlite3_stmt* directSql = prepare(bare, "SELECT id, data FROM records WHERE id = ?1");
+    auto existingId = [&] { return static_cast<std::uint32_t>(1 + random() % records); };
+    report("Get Direct",
+           timeBatches(
+               batches,
+               [&](std::size_t) {
+                   const std::uint32_t id = existingId();
+                   coding::putU16(h.data, static_cast<std::uint16_t>(id >> 16));
+                   coding::putU16(h.data + 2, static_cast<std::uint16_t>(id & 0xFFFF));
+                   if (const auto st = h.call(op::getDirect, bufferSize, 0); st != 0 && st != 43) {
+                       die("Get Direct failed", st);
+                   }
+               },
+               [&](std::size_t) {
+                   sqlite3_bind_int64(directSql, 1, existingId());
+                   if (sqlite3_step(directSql) == SQLITE_ROW) {
+                       std::memcpy(sink, sqlite3_column_blob(directSql, 1), recordLength);
+                   }
+                   sqlite3_reset(directSql);
+               }),
+           "SELECT ... WHERE id = ?");
+
+    // Get Equal with a single no-wait lock (each lock replaces the last),
+    // beside the bare Get Equal.
+    report("Get Equal, locked",
+           timeBatches(
+               batches,
+               [&](std::size_t) {
+                   coding::putI32(h.key, existingKey());
+                   if (h.call(op::getEqual + op::singleNoWaitLockBias, bufferSize, 0) != 0) {
+                       die("locked Get Equal failed", 0);
+                   }
+               },
+               [&](std::size_t) {
+                   encodeKey(existingKey(), bareKey);
+                   sqlite3_bind_blob(equalSql, 1, bareKey, 4, SQLITE_STATIC);
+                   if (sqlite3_step(equalSql) != SQLITE_ROW) die("bare equal failed", 0);
+                   std::memcpy(sink, sqlite3_column_blob(equalSql, 1), recordLength);
+                   sqlite3_reset(equalSql);
+               }),
+           "SELECT ... WHERE k0 = ? LIMIT 1");
+    h.call(op::unlock, 0, 0);
+
+    // A transaction of 100 inserts (Begin, 100 Inserts, End) beside the bare
+    // BEGIN IMMEDIATE, 100 INSERTs, COMMIT; negative keys, removed after.
+    constexpr int perTransaction = 100;
+    const std::size_t transactions = std::min<std::size_t>(200, records / perTransaction / 4 + 1);
+    std::int32_t nextEngineKey = -1, nextBareKey = -1 - 100000000;
+    std::vector<double> engineTx, bareTx;
+    for (std::size_t t = 0; t < transactions; ++t) {
+        auto t0 = Clock::now();
+        if (h.call(op::beginTransaction, 0, 0) != 0) die("Begin failed", 0);
+        for (int i = 0; i < perTransaction; ++i) {
+            makeRecord(nextEngineKey--, h.data);
+            if (const auto st = h.call(op::insert, recordLength, 0); st != 0) die("Insert failed", st);
+        }
+        if (h.call(op::endTransaction, 0, 0) != 0) die("End failed", 0);
+        std::chrono::duration<double, std::micro> d = Clock::now() - t0;
+        engineTx.push_back(d.count());
+        t0 = Clock::now();
+        if (sqlite3_exec(bare, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            die("bare begin failed", 0);
+        }
+        for (int i = 0; i < perTransaction; ++i) bareInsert(insertSql, nextBareKey--);
+        if (sqlite3_exec(bare, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            die("bare commit failed", 0);
+        }
+        d = Clock::now() - t0;
+        bareTx.push_back(d.count());
+    }
+    report("Transaction of 100", {median(engineTx), median(bareTx)},
+           "BEGIN IMMEDIATE, 100 INSERT, COMMIT");
+    sqlite3_exec(bare, "DELETE FROM records WHERE substr(k0, 1, 1) < x'80'", nullptr, nullptr,
+                 nullptr);
     if (recordCountOf(h) != records) die("record count after the run", recordCountOf(h));
 
-    for (auto* s :
-         {statSql, nextSql, equalSql, insertSql, plainInsertSql, deleteSql, plainDeleteSql}) {
+    for (auto* s : {statSql, nextSql, equalSql, insertSql, plainInsertSql, deleteSql,
+                    plainDeleteSql, stepSql, directSql}) {
         sqlite3_finalize(s);
     }
     sqlite3_close(bare);

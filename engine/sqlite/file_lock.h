@@ -39,6 +39,19 @@ public:
     // Gives the lock up (nothing when none is held).
     void release();
 
+    // Record locks of this process on the file, by record id: an exclusive
+    // lock on one byte of a range far beyond the file's data, through the
+    // process's lock handle, so other processes see it. Opens of the file in
+    // this process share their locks (a count per record): a record is
+    // released when no open of this process holds it any more.
+    //
+    // lockRecord: false when another process holds the record.
+    // unlockRecord: one holder fewer. lockedElsewhere: another process holds
+    // the record (a record this process holds is never locked elsewhere).
+    bool lockRecord(std::int64_t id);
+    void unlockRecord(std::int64_t id);
+    bool lockedElsewhere(std::int64_t id) const;
+
 private:
     std::string identity_;
 };

@@ -73,10 +73,13 @@ std::int16_t SqliteTable::open(const std::string& programPath, OpenMode mode,
 
 SqliteTable::~SqliteTable() {
     seeks_.clear();
-    for (Statement* s :
-         {&insert_, &update_, &delete_, &readById_, &readCount_, &begin_, &commit_, &rollback_}) {
+    distinct_.clear();
+    for (Statement& s : steps_) s = Statement();
+    for (Statement* s : {&insert_, &update_, &delete_, &readById_, &readCount_, &begin_, &commit_,
+                         &rollback_, &readRow_}) {
         *s = Statement();
     }
+    // A transaction left open is rolled back with the connection.
     // The connection closes before the open-mode lock goes: see file_lock.h.
     sqlite3_close_v2(db_);
     lock_.release();
@@ -187,10 +190,21 @@ std::int16_t SqliteTable::prepareStatements() {
         {&begin_, "BEGIN IMMEDIATE"},
         {&commit_, "COMMIT"},
         {&rollback_, "ROLLBACK"},
+        {&readRow_, "SELECT id, data FROM records WHERE id = ?1"},
+        {&steps_[static_cast<std::size_t>(Step::First)],
+         "SELECT id, data FROM records ORDER BY id LIMIT 1"},
+        {&steps_[static_cast<std::size_t>(Step::Last)],
+         "SELECT id, data FROM records ORDER BY id DESC LIMIT 1"},
+        {&steps_[static_cast<std::size_t>(Step::Next)],
+         "SELECT id, data FROM records WHERE id > ?1 ORDER BY id LIMIT 1"},
+        {&steps_[static_cast<std::size_t>(Step::Previous)],
+         "SELECT id, data FROM records WHERE id < ?1 ORDER BY id DESC LIMIT 1"},
     };
     for (const auto& [stmt, sql] : statements) {
         if (const std::int16_t st = prepare(*stmt, sql); st != status::ok) return st;
     }
+    distinct_.resize(keys);
+    distinctCount_.assign(keys, 0);
     return status::ok;
 }
 
@@ -311,21 +325,40 @@ std::int16_t SqliteTable::insert(const unsigned char* record, const unsigned cha
     return status::ok;
 }
 
-std::int16_t SqliteTable::replaceInTransaction(RowId id, const ReplaceGuard& guard) {
-    {
-        ResetOnExit done(readById_.get());
-        int rc = sqlite3_bind_int64(readById_.get(), 1, id);
-        if (rc != SQLITE_OK) return statusFromSqlite(rc);
-        rc = sqlite3_step(readById_.get());
-        if (rc != SQLITE_ROW) return fromStep(rc, status::noCurrentRecord);
-        const auto* old =
-            static_cast<const unsigned char*>(sqlite3_column_blob(readById_.get(), 0));
-        if (old == nullptr ||
-            sqlite3_column_bytes(readById_.get(), 0) != description_.recordLength) {
-            return status::ioError;
-        }
-        if (const std::int16_t st = guard(old); st != status::ok) return st;
+std::int16_t SqliteTable::run(Statement& stmt) {
+    const int rc = sqlite3_step(stmt.get());
+    sqlite3_reset(stmt.get());
+    return rc == SQLITE_DONE ? status::ok : statusFromSqlite(rc);
+}
+
+// Runs a read-then-write in one write transaction: its own, or the one
+// begin() opened. Inside begin()'s the work writes only with its last
+// statement, so a refusal leaves the transaction's earlier work whole.
+std::int16_t SqliteTable::inWriteTransaction(const std::function<std::int16_t()>& work) {
+    if (inTransaction_) return work();
+    if (const std::int16_t st = run(begin_); st != status::ok) return st;
+    std::int16_t st = work();
+    if (st == status::ok) st = run(commit_);
+    if (st != status::ok && sqlite3_get_autocommit(db_) == 0) run(rollback_);
+    return st;
+}
+
+// Hands the stored row `id` to `guard`: 8 when it is gone.
+std::int16_t SqliteTable::checkStored(RowId id, const ReplaceGuard& guard) {
+    ResetOnExit done(readById_.get());
+    int rc = sqlite3_bind_int64(readById_.get(), 1, id);
+    if (rc != SQLITE_OK) return statusFromSqlite(rc);
+    rc = sqlite3_step(readById_.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::noCurrentRecord);
+    const auto* old = static_cast<const unsigned char*>(sqlite3_column_blob(readById_.get(), 0));
+    if (old == nullptr || sqlite3_column_bytes(readById_.get(), 0) != description_.recordLength) {
+        return status::ioError;
     }
+    return guard(old);
+}
+
+std::int16_t SqliteTable::replaceInTransaction(RowId id, const ReplaceGuard& guard) {
+    if (const std::int16_t st = checkStored(id, guard); st != status::ok) return st;
     ResetOnExit done(update_.get());
     const int rc = sqlite3_step(update_.get());
     if (rc != SQLITE_DONE) return statusFromSqlite(rc);
@@ -334,39 +367,123 @@ std::int16_t SqliteTable::replaceInTransaction(RowId id, const ReplaceGuard& gua
 
 std::int16_t SqliteTable::replace(RowId id, const unsigned char* record, const unsigned char* keys,
                                   const ReplaceGuard& guard) {
-    std::int16_t st = bindRow(update_.get(), record, keys);
-    if (st != status::ok) return st;
+    if (const std::int16_t st = bindRow(update_.get(), record, keys); st != status::ok) return st;
     const int idParam = static_cast<int>(description_.keys.size() + 2);
     if (const int rc = sqlite3_bind_int64(update_.get(), idParam, id); rc != SQLITE_OK) {
         return statusFromSqlite(rc);
     }
-    int rc = sqlite3_step(begin_.get());
-    sqlite3_reset(begin_.get());
-    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
-    st = replaceInTransaction(id, guard);
-    if (st == status::ok) {
-        rc = sqlite3_step(commit_.get());
-        sqlite3_reset(commit_.get());
-        if (rc != SQLITE_DONE) st = statusFromSqlite(rc);
-    }
-    if (st != status::ok) {
-        if (sqlite3_get_autocommit(db_) == 0) {
-            sqlite3_step(rollback_.get());
-            sqlite3_reset(rollback_.get());
-        }
-        return st;
-    }
+    const std::int16_t st = inWriteTransaction([&] { return replaceInTransaction(id, guard); });
     countKnown_ = false;
-    return status::ok;
+    return st;
 }
 
-std::int16_t SqliteTable::remove(RowId id) {
+std::int16_t SqliteTable::removeInTransaction(RowId id, const ReplaceGuard& guard) {
+    if (const std::int16_t st = checkStored(id, guard); st != status::ok) return st;
     ResetOnExit done(delete_.get());
     int rc = sqlite3_bind_int64(delete_.get(), 1, id);
     if (rc == SQLITE_OK) rc = sqlite3_step(delete_.get());
-    countKnown_ = false;
     if (rc != SQLITE_DONE) return statusFromSqlite(rc);
     return sqlite3_changes(db_) == 1 ? status::ok : status::noCurrentRecord;
+}
+
+std::int16_t SqliteTable::remove(RowId id, const ReplaceGuard& guard) {
+    const std::int16_t st = inWriteTransaction([&] { return removeInTransaction(id, guard); });
+    countKnown_ = false;
+    return st;
+}
+
+std::int16_t SqliteTable::takeRow(sqlite3_stmt* stmt, FoundRow& out) {
+    const auto* record = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 1));
+    if (record == nullptr || sqlite3_column_bytes(stmt, 1) != description_.recordLength) {
+        return status::ioError;
+    }
+    std::copy(record, record + description_.recordLength, foundRecord_.begin());
+    out.found = true;
+    out.id = sqlite3_column_int64(stmt, 0);
+    out.record = foundRecord_.data();
+    out.key = nullptr;
+    return status::ok;
+}
+
+std::int16_t SqliteTable::step(Step how, RowId from, FoundRow& out) {
+    out = FoundRow{};
+    Statement& stmt = steps_[static_cast<std::size_t>(how)];
+    ResetOnExit done(stmt.get());
+    if (how == Step::Next || how == Step::Previous) {
+        if (const int rc = sqlite3_bind_int64(stmt.get(), 1, from); rc != SQLITE_OK) {
+            return statusFromSqlite(rc);
+        }
+    }
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
+    return takeRow(stmt.get(), out);
+}
+
+std::int16_t SqliteTable::read(RowId id, FoundRow& out) {
+    out = FoundRow{};
+    ResetOnExit done(readRow_.get());
+    if (const int rc = sqlite3_bind_int64(readRow_.get(), 1, id); rc != SQLITE_OK) {
+        return statusFromSqlite(rc);
+    }
+    const int rc = sqlite3_step(readRow_.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
+    return takeRow(readRow_.get(), out);
+}
+
+std::int16_t SqliteTable::distinctValues(std::size_t key, std::uint32_t& out) {
+    const KeySpec& spec = description_.keys[key];
+    if (!spec.duplicates) return count(out);
+    ChangeProbe::Header now{};
+    const bool watched = probe_.snapshot(now);
+    if (!(distinctKnown_ && watched && now == distinctHeader_ && !inTransaction_)) {
+        // Every key at once, with the header taken before the reads.
+        for (std::size_t k = 0; k < description_.keys.size(); ++k) {
+            if (!description_.keys[k].duplicates) continue;
+            if (!distinct_[k].prepared()) {
+                const std::string c = keyColumn(k);
+                if (const std::int16_t st =
+                        prepare(distinct_[k], "SELECT count(DISTINCT " + c + ") FROM records");
+                    st != status::ok) {
+                    return st;
+                }
+            }
+            ResetOnExit done(distinct_[k].get());
+            const int rc = sqlite3_step(distinct_[k].get());
+            if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
+            distinctCount_[k] = static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(sqlite3_column_int64(distinct_[k].get(), 0), 0,
+                                         std::numeric_limits<std::uint32_t>::max()));
+        }
+        distinctKnown_ = watched && !inTransaction_;
+        distinctHeader_ = now;
+    }
+    out = distinctCount_[key];
+    return status::ok;
+}
+
+std::int16_t SqliteTable::begin() {
+    if (inTransaction_) return status::ok;
+    if (const std::int16_t st = run(begin_); st != status::ok) return st;
+    inTransaction_ = true;
+    return status::ok;
+}
+
+std::int16_t SqliteTable::commit() {
+    if (!inTransaction_) return status::ok;
+    inTransaction_ = false;
+    countKnown_ = false;
+    distinctKnown_ = false;
+    const std::int16_t st = run(commit_);
+    if (st != status::ok && sqlite3_get_autocommit(db_) == 0) run(rollback_);
+    return st;
+}
+
+void SqliteTable::rollback() {
+    if (!inTransaction_) return;
+    inTransaction_ = false;
+    countKnown_ = false;
+    distinctKnown_ = false;
+    if (sqlite3_get_autocommit(db_) == 0) run(rollback_);
 }
 
 std::int16_t SqliteTable::count(std::uint32_t& out) {

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,9 +44,24 @@ public:
                         RowId& id) override;
     std::int16_t replace(RowId id, const unsigned char* record, const unsigned char* keys,
                          const ReplaceGuard& guard) override;
-    std::int16_t remove(RowId id) override;
+    std::int16_t remove(RowId id, const ReplaceGuard& guard) override;
     // Kept by the table, and read again only when the file has changed.
     std::int16_t count(std::uint32_t& out) override;
+    std::int16_t step(Step how, RowId from, FoundRow& out) override;
+    std::int16_t read(RowId id, FoundRow& out) override;
+    // A key without duplicates has as many values as rows; one with
+    // duplicates is counted along its index, again only when the file has
+    // changed since the last count.
+    std::int16_t distinctValues(std::size_t key, std::uint32_t& out) override;
+    // An SQLite write transaction (BEGIN IMMEDIATE) on the table's
+    // connection.
+    std::int16_t begin() override;
+    std::int16_t commit() override;
+    void rollback() override;
+    // A lock on one byte, far beyond the data, of the file (file_lock.h).
+    bool lockRow(RowId id) override { return lock_.lockRecord(id); }
+    void unlockRow(RowId id) override { lock_.unlockRecord(id); }
+    bool lockedElsewhere(RowId id) override { return lock_.lockedElsewhere(id); }
 
 private:
     SqliteTable() = default;
@@ -59,6 +75,11 @@ private:
     std::int16_t bindRow(sqlite3_stmt* stmt, const unsigned char* record,
                          const unsigned char* keys);
     std::int16_t replaceInTransaction(RowId id, const ReplaceGuard& guard);
+    std::int16_t removeInTransaction(RowId id, const ReplaceGuard& guard);
+    std::int16_t checkStored(RowId id, const ReplaceGuard& guard);
+    std::int16_t inWriteTransaction(const std::function<std::int16_t()>& work);
+    std::int16_t run(Statement& stmt);
+    std::int16_t takeRow(sqlite3_stmt* stmt, FoundRow& out);
 
     // SQLite keeps pointers to bound buffers until they are bound again;
     // these outlive every statement.
@@ -82,6 +103,13 @@ private:
 
     std::vector<std::array<Statement, seekCount>> seeks_;  // per key and seek
     Statement insert_, update_, delete_, readById_, readCount_, begin_, commit_, rollback_;
+    Statement readRow_;
+    std::array<Statement, stepCount> steps_;
+    bool inTransaction_ = false;  // begin() opened one
+    std::vector<Statement> distinct_;          // per key with duplicates
+    std::vector<std::uint32_t> distinctCount_;  // per key, as last counted
+    bool distinctKnown_ = false;
+    ChangeProbe::Header distinctHeader_{};
 };
 
 }  // namespace engine::sqlite

@@ -107,6 +107,7 @@ bool openFile(const std::string& path, FileMode mode, File& file) {
     switch (mode) {
         case FileMode::ReadShared: flags |= O_RDONLY; break;
         case FileMode::ReadWriteShared: flags |= O_RDWR | O_CREAT; break;
+        case FileMode::ReadWriteExisting: flags |= O_RDWR; break;
         case FileMode::AppendExclusive: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
         case FileMode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     }
@@ -300,6 +301,41 @@ bool tryLockFile(File& file, bool exclusive) {
 
 void unlockFile(File& file) {
     if (file.isOpen()) ::flock(fd(file), LOCK_UN);
+}
+
+namespace {
+
+// Open-file-description locks where the system has them (held by the open,
+// so SQLite closing its own handles of the file never drops them); plain
+// process-held record locks elsewhere.
+#ifdef F_OFD_SETLK
+constexpr int kSetRangeLock = F_OFD_SETLK;
+#else
+constexpr int kSetRangeLock = F_SETLK;
+#endif
+
+bool rangeLock(File& file, short type, std::uint64_t offset, std::uint64_t length) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = static_cast<off_t>(length);
+    int r;
+    do {
+        r = ::fcntl(fd(file), kSetRangeLock, &lock);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+}  // namespace
+
+bool tryLockRange(File& file, std::uint64_t offset, std::uint64_t length, bool exclusive) {
+    if (!file.isOpen()) return false;
+    return rangeLock(file, exclusive ? F_WRLCK : F_RDLCK, offset, length);
+}
+
+void unlockRange(File& file, std::uint64_t offset, std::uint64_t length) {
+    if (file.isOpen()) rangeLock(file, F_UNLCK, offset, length);
 }
 
 }  // namespace platform

@@ -41,6 +41,11 @@ bool openFile(const std::string& path, FileMode mode, File& file) {
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;
             disposition = OPEN_ALWAYS;
             break;
+        case FileMode::ReadWriteExisting:
+            access = GENERIC_READ | GENERIC_WRITE;
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            disposition = OPEN_EXISTING;
+            break;
         case FileMode::AppendExclusive:
             // Append access alone: every write goes to the end of the file.
             access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
@@ -278,6 +283,27 @@ void unlockFile(File& file) {
     // Releases the lock of this open, if any; without one the call fails
     // harmlessly.
     ::UnlockFileEx(handleOf(file), 0, 1, 0, &at);
+}
+
+bool tryLockRange(File& file, std::uint64_t offset, std::uint64_t length, bool exclusive) {
+    if (!file.isOpen()) return false;
+    // Windows stacks locks of one open instead of replacing them.
+    unlockRange(file, offset, length);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    return ::LockFileEx(handleOf(file), flags, 0, static_cast<DWORD>(length & 0xFFFFFFFFu),
+                        static_cast<DWORD>(length >> 32), &at) != 0;
+}
+
+void unlockRange(File& file, std::uint64_t offset, std::uint64_t length) {
+    if (!file.isOpen()) return;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    ::UnlockFileEx(handleOf(file), 0, static_cast<DWORD>(length & 0xFFFFFFFFu),
+                   static_cast<DWORD>(length >> 32), &at);
 }
 
 }  // namespace platform

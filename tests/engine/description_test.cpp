@@ -18,7 +18,9 @@ TEST(Description, ReadsKeysSegmentsAndTypes) {
     const std::string bytes =
         makeDescription(100,
                         {{{1, 4, 0x0100 | 0x0002, 1}},
-                         {{5, 10, 0x0001 | 0x0400}, {15, 2, 0x0004 | 0x0040}, {17, 3, 0x0100, 14}}},
+                         {{5, 10, 0x0001 | 0x0400},
+                          {15, 2, 0x0001 | 0x0004 | 0x0040},
+                          {17, 3, 0x0001 | 0x0100, 14}}},
                         2048, 0x0040);
     engine::FileDescription d;
     ASSERT_EQ(parse(bytes + std::string(500, ' '), d), 0);
@@ -75,7 +77,6 @@ TEST(Description, RefusesWithTheClassicStatuses) {
         {"page size 511", makeDescription(20, {{{1, 4}}}, 511), invalidPageSize},
         {"page size 1000", makeDescription(20, {{{1, 4}}}, 1000), invalidPageSize},
         {"page size 4608", makeDescription(20, {{{1, 4}}}, 4608), invalidPageSize},
-        {"no keys", makeDescription(20, {}), invalidNumberOfKeys},
         {"120 keys",
          makeDescription(20, std::vector<std::vector<Seg>>(120, std::vector<Seg>{{1, 1}}), 4096),
          invalidNumberOfKeys},
@@ -90,19 +91,23 @@ TEST(Description, RefusesWithTheClassicStatuses) {
         {"segment length 0", makeDescription(20, {{{1, 0}}}), invalidKeyDefinition},
         {"key of 256 bytes", makeDescription(300, {{{1, 200}, {201, 56}}}), invalidKeyDefinition},
         {"integer of 3 bytes", makeDescription(20, {{{1, 3, 0x0100, 1}}}), invalidKeyDefinition},
-        {"float key", makeDescription(20, {{{1, 4, 0x0100, 2}}}), invalidKeyDefinition},
-        {"zstring key", makeDescription(20, {{{1, 4, 0x0100, 11}}}), invalidKeyDefinition},
-        {"null key", makeDescription(20, {{{1, 4, 0x0008}}}), invalidKeyDefinition},
-        {"manual null key", makeDescription(20, {{{1, 4, 0x0200}}}), invalidKeyDefinition},
-        {"alternate collation", makeDescription(20, {{{1, 4, 0x0020}}}), invalidKeyDefinition},
-        {"supplemental key", makeDescription(20, {{{1, 4, 0x0080}}}), invalidKeyDefinition},
-        {"unknown flag", makeDescription(20, {{{1, 4, 0x0800}}}), invalidKeyDefinition},
+        {"unknown extended type", makeDescription(20, {{{1, 4, 0x0100, 99}}}), invalidKeyType},
+        {"supplemental key", makeDescription(20, {{{1, 4, 0x0080}}}), invalidKeyFlags},
+        {"null key", makeDescription(20, {{{1, 4, 0x0008}}}), invalidKeyFlags},
+        {"manual null key", makeDescription(20, {{{1, 4, 0x0200}}}), invalidKeyFlags},
+        {"alternate collation without its sequence", makeDescription(20, {{{1, 4, 0x0020}}}),
+         dataBufferTooShort},
+        {"unknown flag", makeDescription(20, {{{1, 4, 0x0800}}}), invalidKeyFlags},
         {"case-insensitive integer", makeDescription(20, {{{1, 4, 0x0100 | 0x0400, 1}}}),
-         invalidKeyDefinition},
+         invalidKeyFlags},
         {"case-insensitive binary", makeDescription(20, {{{1, 4, 0x0004 | 0x0400}}}),
-         invalidKeyDefinition},
+         invalidKeyFlags},
         {"binary flag on a string type", makeDescription(20, {{{1, 4, 0x0004 | 0x0100, 0}}}),
-         invalidKeyDefinition},
+         invalidKeyFlags},
+        {"duplicates on the first segment only", makeDescription(20, {{{1, 2, 0x0001}, {3, 2}}}),
+         invalidKeyFlags},
+        {"modifiable on the last segment only", makeDescription(20, {{{1, 2}, {3, 2, 0x0002}}}),
+         invalidKeyFlags},
         {"cut inside the file specification", good.substr(0, 15), dataBufferTooShort},
         {"cut inside a segment", good.substr(0, 31), dataBufferTooShort},
         {"last segment says another follows",
@@ -112,6 +117,17 @@ TEST(Description, RefusesWithTheClassicStatuses) {
         engine::FileDescription d;
         EXPECT_EQ(parse(c.bytes, d), c.status) << c.what;
     }
+}
+
+TEST(Description, TheKeyCountIsOneByteAndADataOnlyFileHasNone) {
+    engine::FileDescription d;
+    std::string bytes = makeDescription(20, {{{1, 4}}});
+    bytes[5] = 0x70;  // the file version of a Stat answer
+    ASSERT_EQ(parse(bytes, d), 0);
+    EXPECT_EQ(d.keys.size(), 1u);
+    ASSERT_EQ(parse(makeDescription(20, {}), d), 0);
+    EXPECT_TRUE(d.keys.empty());
+    EXPECT_EQ(d.encodedSize(), 16u);
 }
 
 TEST(Description, StatAnswerCarriesTheCountAndOneByteOfKeys) {
@@ -125,8 +141,11 @@ TEST(Description, StatAnswerCarriesTheCountAndOneByteOfKeys) {
     EXPECT_EQ(stat[4], 2);
     EXPECT_EQ(stat[5], 0);
     EXPECT_EQ(coding::getU32(coding::bytes(stat) + 6), 0x01020304u);
-    // Segment specifications as created, distinct-value counts 0.
-    EXPECT_EQ(stat.substr(16), bytes.substr(16));
+    // Segment specifications as created, with their key numbers; the
+    // distinct-value counts are left to the file.
+    std::string segments = bytes.substr(16);
+    segments[16 + 14] = 1;
+    EXPECT_EQ(stat.substr(16), segments);
 }
 
 }  // namespace

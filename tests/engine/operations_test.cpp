@@ -60,7 +60,7 @@ TEST_P(Operations, InsertRefusals) {
     ASSERT_EQ(btr.insert(rec(10, "ANNA", "first")), 0);
     EXPECT_EQ(btr.insert(rec(10, "OTHER", "second")), 5);
     EXPECT_EQ(btr.insert(rec(11, "X"), 2), 6);
-    EXPECT_EQ(btr.insert(rec(12, "X"), -1), 6);
+    EXPECT_EQ(btr.insert(rec(12, "X"), -2), 6);
     std::memcpy(btr.data, rec(13, "SHORT").data(), 20);
     EXPECT_EQ(btr.call(opInsert, 19, 0), 22);
     EXPECT_EQ(btr.recordCount(), 1u);
@@ -206,7 +206,8 @@ TEST_P(Operations, CloseResetAndForeignPositionBlocks) {
 }
 
 TEST_P(Operations, UnknownOperationsAndModes) {
-    for (std::uint16_t op : {16, 17, 19, 27, 29, 50, 105, 65535}) {
+    for (std::uint16_t op : {16, 17, 29, 30, 31, 36, 40, 44, 50, 102, 115, 505, 1020, 2019,
+                             65535}) {
         EXPECT_EQ(btr.call(op, 0, 0), 1) << op;
     }
     Btr other;
@@ -232,11 +233,19 @@ TEST_P(Operations, CreateRefusalsLeaveNoFileBehind) {
     };
     const std::vector<Case> cases = {
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 4}}}, 700), 24},
-        {empty.dir() + "a.dat", makeDescription(20, {}), 26},
+        {empty.dir() + "a.dat", [] {
+             std::string d = makeDescription(20, {{{1, 4}}});
+             d[4] = static_cast<char>(120);
+             return d;
+         }(),
+         26},
         {empty.dir() + "a.dat", makeDescription(20, {{{19, 4}}}), 27},
         {empty.dir() + "a.dat", makeDescription(2000, {{{1, 4}}}), 28},
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 3, 0x0100, 1}}}), 29},
-        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0008}}}), 29},
+        // Blank padding where the collating sequence should be.
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0020}}}), 48},
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0008}}}), 45},
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0100, 99}}}), 49},
         {empty.dir() + "no\\such\\folder\\a.dat", kDescription, 25},
         {"", kDescription, 25},
     };
@@ -330,7 +339,9 @@ TEST_P(Operations, StatAnswersTheCreationDescription) {
     const std::string d =
         makeDescription(64,
                         {{{1, 4, 0x0100 | 0x0002, 1}},
-                         {{5, 10, 0x0001 | 0x0400}, {15, 2, 0x0004 | 0x0040}, {17, 8, 0x0100, 14}},
+                         {{5, 10, 0x0001 | 0x0400},
+                          {15, 2, 0x0001 | 0x0004 | 0x0040},
+                          {17, 8, 0x0001 | 0x0100, 14}},
                          {{30, 3, 0x0001 | 0x0002 | 0x0040}}},
                         3072, 0x0040);
     Btr f;
@@ -341,6 +352,14 @@ TEST_P(Operations, StatAnswersTheCreationDescription) {
     ASSERT_EQ(f.length, d.size());
     std::string expected = d;
     expected[6] = 5;  // the record count
+    // Per segment: the key's distinct values (key 1 and 2: one value each
+    // time, 'a'+i makes them differ) and its key number.
+    const int keyOfSegment[] = {0, 1, 1, 1, 2};
+    for (int seg = 0; seg < 5; ++seg) {
+        const std::size_t at = 16 + 16 * static_cast<std::size_t>(seg);
+        expected[at + 6] = 5;
+        expected[at + 14] = static_cast<char>(keyOfSegment[seg]);
+    }
     EXPECT_EQ(f.record(), expected);
     // Too short a buffer: the first part and 22.
     EXPECT_EQ(f.call(opStat, 20, 0), 22);

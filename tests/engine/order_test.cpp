@@ -200,7 +200,7 @@ TEST_P(Order, SegmentedKeysAndSeveralKeysKeepTheirOwnOrders) {
                                                           records[0], records[2]}));
     // A Get on key 1 makes it the current key for the steps that follow.
     ASSERT_EQ(btr.get(opGetEqual, 1, "t1"), 0);
-    ASSERT_EQ(btr.get(opGetNext, 0), 0);
+    ASSERT_EQ(btr.get(opGetNext, 1), 0);
     EXPECT_EQ(btr.record(), records[3]);
 }
 
