@@ -1,0 +1,115 @@
+#include "engine/postgres/session.h"
+
+#include "engine/postgres/names.h"
+#include "engine/settings.h"
+
+namespace engine::pg {
+namespace {
+
+std::map<std::string, std::shared_ptr<Session>>& sessions() {
+    // Never destroyed: files closed while the process exits still find it.
+    static auto* s = new std::map<std::string, std::shared_ptr<Session>>();
+    return *s;
+}
+
+const Statement setUpStatement{
+    "nubo_setup",
+    "SELECT set_config('lock_timeout', $1, false), "
+    "set_config('statement_timeout', $2, false), "
+    "set_config('synchronous_commit', $3, false), "
+    "set_config('idle_in_transaction_session_timeout', $4, false), "
+    "set_config('tcp_keepalives_idle', '5', false), "
+    "set_config('tcp_keepalives_interval', '2', false), "
+    "set_config('tcp_keepalives_count', '3', false), "
+    "set_config('tcp_user_timeout', $4, false)",
+    4};
+
+const Statement lockShared{"nubo_lock_shared", "SELECT pg_try_advisory_lock_shared($1, $2)", 2};
+const Statement lockExclusive{"nubo_lock", "SELECT pg_try_advisory_lock($1, $2)", 2};
+const Statement unlockShared{"nubo_unlock_shared", "SELECT pg_advisory_unlock_shared($1, $2)", 2};
+const Statement unlockExclusive{"nubo_unlock", "SELECT pg_advisory_unlock($1, $2)", 2};
+
+}  // namespace
+
+Bounds boundsFor(const ServerMap& map) {
+    Bounds b;
+    b.connectMilliseconds = map.connectSeconds * 1000;
+    b.callMilliseconds = map.callSeconds * 1000 + settings().busyMilliseconds;
+    return b;
+}
+
+std::int32_t Session::schemaKey(const std::string& schema) {
+    return static_cast<std::int32_t>(nameHash(schema));
+}
+
+std::int16_t Session::forServer(const ServerMap& map, std::shared_ptr<Session>& out,
+                               Fault& fault) {
+    const Bounds bounds = boundsFor(map);
+    const std::string key = std::to_string(bounds.connectMilliseconds) + " " +
+                            std::to_string(bounds.callMilliseconds) + " " + map.server;
+    auto& all = sessions();
+    if (auto it = all.find(key); it != all.end() && !it->second->lost()) {
+        out = it->second;
+        return status::ok;
+    }
+    fault = Fault{};
+    std::unique_ptr<Connection> conn = Connection::open(map.server, bounds, fault);
+    if (!conn) return fault.status;
+    std::shared_ptr<Session> session(new Session(std::move(conn), bounds));
+    if (const std::int16_t st = session->setUp(); st != status::ok) {
+        fault = session->conn_->fault();
+        return st == status::sessionLost ? status::serverError : st;
+    }
+    all[key] = session;
+    out = std::move(session);
+    return status::ok;
+}
+
+std::int16_t Session::setUp() {
+    const std::uint32_t busy = settings().busyMilliseconds;
+    // A lock_timeout of 0 would wait without end.
+    const std::string lockWait = std::to_string(busy == 0 ? 1 : busy) + "ms";
+    const std::string statementLimit =
+        std::to_string(busy + (bounds_.callMilliseconds - busy) / 2) + "ms";
+    const std::string idleLimit = std::to_string(bounds_.callMilliseconds) + "ms";
+    const Result r = conn_->run(
+        setUpStatement, {Param::text(lockWait), Param::text(statementLimit),
+                         Param::text(settings().fullSync ? "on" : "off"), Param::text(idleLimit)});
+    return r ? status::ok : conn_->fault().status;
+}
+
+std::int16_t Session::lockFile(const std::string& schema, std::int32_t fileId, bool exclusive) {
+    const auto key = std::make_pair(schema, fileId);
+    if (auto it = holds_.find(key); it != holds_.end()) {
+        if (it->second.exclusive || exclusive) return status::fileLocked;
+        ++it->second.holders;
+        return status::ok;
+    }
+    const Result r = conn_->run(exclusive ? lockExclusive : lockShared,
+                                {Param::int32(schemaKey(schema)), Param::int32(fileId)});
+    if (!r) return conn_->fault().status;
+    bool taken = false;
+    if (!r.boolean(0, 0, taken)) return status::ioError;
+    if (!taken) return status::fileLocked;
+    holds_[key] = Hold{1, exclusive};
+    return status::ok;
+}
+
+void Session::unlockFile(const std::string& schema, std::int32_t fileId) {
+    const auto key = std::make_pair(schema, fileId);
+    auto it = holds_.find(key);
+    if (it == holds_.end() || --it->second.holders > 0) return;
+    const bool exclusive = it->second.exclusive;
+    holds_.erase(it);
+    // A lost session has lost its locks with it.
+    if (!conn_->lost()) {
+        conn_->run(exclusive ? unlockExclusive : unlockShared,
+                   {Param::int32(schemaKey(schema)), Param::int32(fileId)});
+    }
+}
+
+bool Session::fileOpenHere(const std::string& schema, std::int32_t fileId) const {
+    return holds_.count(std::make_pair(schema, fileId)) != 0;
+}
+
+}  // namespace engine::pg
