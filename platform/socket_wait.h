@@ -19,4 +19,8 @@ enum class SocketWait {
 // most `milliseconds`. A signal does not end the wait early.
 SocketWait waitForSocket(int socket, bool forWrite, std::uint32_t milliseconds);
 
+// The process's id: a connection made before a fork belongs to the parent,
+// and a child must neither use nor close it.
+int processId();
+
 }  // namespace platform

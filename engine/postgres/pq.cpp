@@ -241,6 +241,13 @@ std::string Connection::quote(std::string_view name) const {
     return s;
 }
 
+void Connection::abandon() {
+    // The libpq object is left as it is: freeing it would tell the server
+    // the session ends. The socket is the parent's too, so it stays open.
+    conn_ = nullptr;
+    prepared_.clear();
+}
+
 void Connection::fail(std::int16_t st, std::string sqlState, std::string message) {
     fault_ = {st, std::move(sqlState), redact(std::move(message), password_)};
 }
@@ -286,6 +293,7 @@ bool Connection::flush() {
 }
 
 bool Connection::send(const Statement& s, std::span<const Param> params, Send how) {
+    ++exchanges_;
     int ok = 0;
     if (how == Send::Prepare) {
         ok = PQsendPrepare(conn_, s.name.c_str(), s.sql.c_str(), s.parameters, nullptr);

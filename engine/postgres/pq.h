@@ -149,6 +149,14 @@ public:
     // The server's process id for this session (for tests that end it).
     int serverProcess() const { return conn_ ? PQbackendPID(conn_) : 0; }
 
+    // Exchanges (statements sent and answered) so far: round trips.
+    std::uint64_t exchanges() const { return exchanges_; }
+
+    // Gives the connection up without a word to the server: for a child
+    // process after a fork, whose copy of the parent's connection must
+    // not end the parent's session. The connection then counts as lost.
+    void abandon();
+
 private:
     Connection(PGconn* conn, const Bounds& bounds, std::string password);
     enum class Send { Prepare, Prepared, Once };
@@ -164,6 +172,7 @@ private:
     std::string password_;  // only to keep it out of messages
     std::unordered_set<std::string> prepared_;
     Fault fault_;
+    std::uint64_t exchanges_ = 0;
 };
 
 // The status for a failed statement, from its SQLSTATE: 5 a unique key

@@ -101,8 +101,10 @@ bool parseServerMap(std::string_view text, ServerMap& out, std::string& error) {
         error = "the file is longer than " + std::to_string(maxMapFileSize) + " bytes";
         return false;
     }
-    bool seen[4] = {false, false, false, false};
-    static constexpr const char* keys[4] = {"server", "schema", "connect_timeout", "call_timeout"};
+    constexpr int keyCount = 5;
+    bool seen[keyCount] = {};
+    static constexpr const char* keys[keyCount] = {"server", "schema", "connect_timeout",
+                                                   "call_timeout", "read_ahead"};
     int lineNumber = 0;
     std::size_t at = 0;
     while (at <= text.size()) {
@@ -120,7 +122,7 @@ bool parseServerMap(std::string_view text, ServerMap& out, std::string& error) {
         const std::string_view key = trim(line.substr(0, eq));
         const std::string_view value = trim(line.substr(eq + 1));
         int k = -1;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < keyCount; ++i) {
             if (key == keys[i]) k = i;
         }
         if (k < 0) return fail("unknown key \"" + std::string(key.substr(0, 40)) + "\"");
@@ -152,6 +154,15 @@ bool parseServerMap(std::string_view text, ServerMap& out, std::string& error) {
                     return fail("\"call_timeout\" is not 1..300 seconds");
                 }
                 break;
+            case 4: {
+                std::uint32_t v = 0;
+                const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
+                if (ec != std::errc() || end != value.data() + value.size() || v > 1000) {
+                    return fail("\"read_ahead\" is not 0..1000 milliseconds");
+                }
+                out.readAheadMilliseconds = v;
+                break;
+            }
         }
     }
     if (!seen[0]) {

@@ -11,6 +11,7 @@
 //   schema = cobram
 //   connect_timeout = 10
 //   call_timeout = 15
+//   read_ahead = 50
 //
 //   server           required: a libpq connection string or URI. Every
 //                    libpq mechanism applies (service file, environment,
@@ -24,6 +25,14 @@
 //   connect_timeout  seconds a new session may take (1..300; default 10)
 //   call_timeout     seconds one exchange with the server may take, lock
 //                    waits aside (1..300; default 10)
+//   read_ahead       milliseconds (0..1000; default 50) for which rows read
+//                    ahead along a key serve Get Next and Get Previous: a
+//                    step fetches the next rows in one exchange, and the
+//                    steps that follow within that time take them from
+//                    there. Any write through this process's session ends
+//                    them at once; another machine's change is seen by a
+//                    step no later than this long after it committed. 0
+//                    reads every step from the server.
 //
 // A data file's name on the server is its path relative to the map file's
 // folder, "/" between folders, ASCII letters in lower case (the program's
@@ -47,6 +56,7 @@ struct ServerMap {
     std::string schema = "nubo";
     std::uint32_t connectSeconds = 10;
     std::uint32_t callSeconds = 10;
+    std::uint32_t readAheadMilliseconds = 50;
 };
 
 // Reads a map file's text. False, with a line number and a reason in

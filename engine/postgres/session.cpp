@@ -2,6 +2,7 @@
 
 #include "engine/postgres/names.h"
 #include "engine/settings.h"
+#include "platform/socket_wait.h"
 
 namespace engine::pg {
 namespace {
@@ -38,6 +39,14 @@ Bounds boundsFor(const ServerMap& map) {
     return b;
 }
 
+bool Session::lost() {
+    if (process_ != platform::processId() && !conn_->lost()) {
+        conn_->abandon();
+        holds_.clear();
+    }
+    return conn_->lost();
+}
+
 std::int32_t Session::schemaKey(const std::string& schema) {
     return static_cast<std::int32_t>(nameHash(schema));
 }
@@ -46,7 +55,8 @@ std::int16_t Session::forServer(const ServerMap& map, std::shared_ptr<Session>& 
                                Fault& fault) {
     const Bounds bounds = boundsFor(map);
     const std::string key = std::to_string(bounds.connectMilliseconds) + " " +
-                            std::to_string(bounds.callMilliseconds) + " " + map.server;
+                            std::to_string(bounds.callMilliseconds) + " " +
+                            std::to_string(map.readAheadMilliseconds) + " " + map.server;
     auto& all = sessions();
     if (auto it = all.find(key); it != all.end() && !it->second->lost()) {
         out = it->second;
@@ -55,7 +65,9 @@ std::int16_t Session::forServer(const ServerMap& map, std::shared_ptr<Session>& 
     fault = Fault{};
     std::unique_ptr<Connection> conn = Connection::open(map.server, bounds, fault);
     if (!conn) return fault.status;
-    std::shared_ptr<Session> session(new Session(std::move(conn), bounds));
+    std::shared_ptr<Session> session(
+        new Session(std::move(conn), bounds, platform::processId()));
+    session->readAhead_ = map.readAheadMilliseconds;
     if (const std::int16_t st = session->setUp(); st != status::ok) {
         fault = session->conn_->fault();
         return st == status::sessionLost ? status::serverError : st;
@@ -102,7 +114,7 @@ void Session::unlockFile(const std::string& schema, std::int32_t fileId) {
     const bool exclusive = it->second.exclusive;
     holds_.erase(it);
     // A lost session has lost its locks with it.
-    if (!conn_->lost()) {
+    if (!lost()) {
         conn_->run(exclusive ? unlockExclusive : unlockShared,
                    {Param::int32(schemaKey(schema)), Param::int32(fileId)});
     }

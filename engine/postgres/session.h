@@ -41,10 +41,21 @@ public:
     static std::int16_t forServer(const ServerMap& map, std::shared_ptr<Session>& out,
                                   Fault& fault);
 
-    Connection& connection() { return *conn_; }
-    bool lost() const { return conn_->lost(); }
+    // The session's connection (a lost one, after a fork, in the child).
+    Connection& connection() {
+        lost();
+        return *conn_;
+    }
+    // Lost, or inherited from the parent of a fork (abandoned on the spot).
+    bool lost();
     // The wait of one exchange (for statuses that name it).
     const Bounds& bounds() const { return bounds_; }
+    // How long rows read ahead serve steps (server_map.h).
+    std::uint32_t readAheadMilliseconds() const { return readAhead_; }
+    // Counts the writes through this session: rows read ahead before the
+    // last write are not used again.
+    void noteWrite() { ++writes_; }
+    std::uint64_t writes() const { return writes_; }
 
     // Takes the open-mode lock of file `fileId` in schema `schema`.
     // Statuses: 85 another open (here or on any machine) conflicts with the
@@ -63,12 +74,15 @@ private:
         int holders = 0;
         bool exclusive = false;
     };
-    Session(std::unique_ptr<Connection> conn, const Bounds& bounds)
-        : conn_(std::move(conn)), bounds_(bounds) {}
+    Session(std::unique_ptr<Connection> conn, const Bounds& bounds, int process)
+        : conn_(std::move(conn)), bounds_(bounds), process_(process) {}
     std::int16_t setUp();
 
     std::unique_ptr<Connection> conn_;
     Bounds bounds_;
+    int process_ = 0;  // the process that connected
+    std::uint32_t readAhead_ = 0;
+    std::uint64_t writes_ = 0;
     std::map<std::pair<std::string, std::int32_t>, Hold> holds_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -33,5 +34,7 @@ SocketWait waitForSocket(int socket, bool forWrite, std::uint32_t milliseconds) 
         if (errno != EINTR) return SocketWait::Failed;
     }
 }
+
+int processId() { return static_cast<int>(::getpid()); }
 
 }  // namespace platform

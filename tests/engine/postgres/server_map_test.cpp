@@ -36,6 +36,8 @@ TEST(ServerMapParse, TableOfCases) {
         {"server = host=db\nconnect_timeout = 0\n", false, "connect_timeout"},
         {"server = host=db\ncall_timeout = 301\n", false, "call_timeout"},
         {"server = host=db\ncall_timeout = 5s\n", false, "call_timeout"},
+        {"server = host=db\nread_ahead = 0\n", true, ""},
+        {"server = host=db\nread_ahead = 1001\n", false, "read_ahead"},
         {"server = host=db\nschema =\n", false, "has no value"},
         {"server = host='db\n", false, "not a connection string"},
         {"server = host=db nonsense=1\n", false, "not a connection string"},
@@ -65,6 +67,7 @@ TEST(ServerMapParse, ValuesAndDefaults) {
     EXPECT_EQ(map.schema, "nubo");
     EXPECT_EQ(map.connectSeconds, 10u);
     EXPECT_EQ(map.callSeconds, 10u);
+    EXPECT_EQ(map.readAheadMilliseconds, 50u);
     ASSERT_TRUE(engine::pg::parseServerMap(
         "server=host=db\nschema = Oficina Nord\nconnect_timeout=3\ncall_timeout= 7", map, error));
     EXPECT_EQ(map.schema, "Oficina Nord");
