@@ -1,0 +1,122 @@
+// The storage seam: what a backend offers the API front. A data file is a
+// table of fixed-length rows (the records), each with a row id and, per key
+// of the description, the key's value in order-preserving form
+// (engine/key_codec.h). A backend knows nothing of BTRCALL's buffers,
+// positions or currency; the statuses it returns are its own faults, named
+// by the contract's values (2 damage, 5 a unique key already held, 18 disk
+// full, 30 not a data file, 85 another process holds the file, ...).
+//
+// Row ids: positive, unique within the table, never reused while the file
+// lives, and growing with insertion, so that rows of equal key value come in
+// insertion order along that key. A row keeps its id through a replace.
+//
+// A table runs each call in a transaction of its own and holds none between
+// calls, so every other table on the same file, in this process or another,
+// sees a change at its next call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/description.h"
+
+namespace engine {
+
+using RowId = std::int64_t;
+
+// How an open shares the file with other opens.
+enum class OpenMode {
+    Normal,
+    ReadOnly,   // the front refuses Insert, Update and Delete (status 46)
+    Exclusive,  // no other open of the file, in any process, while it lasts
+};
+
+// A seek along one key. Order along a key: by encoded value, then by row id.
+// Equal: the first row whose value equals; Greater, GreaterOrEqual: the first
+// row with a value >, >=; Less, LessOrEqual: the last with a value <, <=;
+// First, Last: the ends; After, Before: the row next to (value, row id) in
+// that order (the given row need not exist any more).
+enum class Seek : std::uint8_t {
+    Equal,
+    Greater,
+    GreaterOrEqual,
+    Less,
+    LessOrEqual,
+    First,
+    Last,
+    After,
+    Before,
+};
+inline constexpr std::size_t seekCount = 9;
+
+// A row found by a seek. The pointers stay valid until the next call on the
+// table: record has the description's record length, key the sought key's
+// length.
+struct FoundRow {
+    bool found = false;
+    RowId id = 0;
+    const unsigned char* record = nullptr;
+    const unsigned char* key = nullptr;
+};
+
+// Checks a row about to be replaced, inside the replace's transaction: given
+// the row as stored, returns 0 to go on or the status that abandons the
+// replace.
+using ReplaceGuard = std::function<std::int16_t(const unsigned char* storedRecord)>;
+
+// One open table (one open of a data file).
+class Table {
+public:
+    virtual ~Table() = default;
+
+    // The description the file was created with.
+    virtual const FileDescription& description() const = 0;
+
+    // Finds the row `how` names along key `key` (< number of keys). `value`
+    // (the key's length, encoded) is read by every seek but First and Last;
+    // `from` by After and Before. `out.found` is false when no row answers.
+    virtual std::int16_t seek(std::size_t key, Seek how, const unsigned char* value, RowId from,
+                              FoundRow& out) = 0;
+
+    // Stores a new row: `record` (the record length) and `keys`, the encoded
+    // values of every key one after the other. `id` is the new row's id.
+    // Status 5 when a key without duplicates already holds its value
+    // (nothing stored).
+    virtual std::int16_t insert(const unsigned char* record, const unsigned char* keys,
+                                RowId& id) = 0;
+
+    // Replaces row `id` as insert stores one, after `guard` accepted the row
+    // as stored, all in one transaction. Status 8 when the row is gone;
+    // the guard's status when it refuses; 5 as insert.
+    virtual std::int16_t replace(RowId id, const unsigned char* record, const unsigned char* keys,
+                                 const ReplaceGuard& guard) = 0;
+
+    // Removes row `id`. Status 8 when it is gone.
+    virtual std::int16_t remove(RowId id) = 0;
+
+    // The number of rows (clamped to 32 bits).
+    virtual std::int16_t count(std::uint32_t& out) = 0;
+};
+
+// A backend: where data files live and how they are opened and created.
+class Storage {
+public:
+    virtual ~Storage() = default;
+
+    // Opens the data file at `path` (program form: "\" separators, console
+    // code page). Statuses: 12 no such file; 85 another open conflicts with
+    // the mode; 30 not a data file of this backend; 2 damaged or unreadable.
+    virtual std::int16_t open(const std::string& path, OpenMode mode,
+                              std::unique_ptr<Table>& out) = 0;
+
+    // Creates an empty data file with `description` at `path`, whole or not
+    // at all. Statuses: 59 the file exists and `overwrite` is false; 85 the
+    // file to be replaced is open; 25 it cannot be written.
+    virtual std::int16_t create(const std::string& path, const FileDescription& description,
+                                bool overwrite) = 0;
+};
+
+}  // namespace engine
