@@ -8,6 +8,7 @@ cd "$top"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run_server_tests() {
+  set -euo pipefail
   ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 600 -L postgres
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 900 -L postgres

@@ -317,11 +317,13 @@ TEST_F(ServerTable, LostSessionGives95ThenANewOpenWorks) {
     insert(*t, 1, "aaaa");
     auto admin = pg_test::connect(pg_test::serverConninfo());
     ASSERT_TRUE(admin);
-    // End every session of this test's server role but the admin's own.
-    pg_test::exec(*admin,
-                  "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                  "WHERE pid <> pg_backend_pid() AND application_name = 'nubodb' "
-                  "AND backend_type = 'client backend'");
+    // The server ends this test's session (and no other test's).
+    std::shared_ptr<engine::pg::Session> session;
+    engine::pg::Fault fault;
+    ASSERT_EQ(engine::pg::Session::forServer(map, session, fault), 0);
+    ASSERT_TRUE(admin->runOnce("SELECT pg_terminate_backend($1)",
+                               std::vector{Param::int32(session->connection().serverProcess())}));
+    session.reset();
     std::uint32_t n = 0;
     std::int16_t st = 0;
     for (int i = 0; i < 50 && (st = t->count(n)) == 0; ++i) {
