@@ -82,7 +82,9 @@ void setCollectionIdentity() {
     std::memcpy(CobramHRecord + cobram::ownerKey, PropietHRecord + propiet::ownerKey, 4);
     std::memcpy(CobramHRecord + cobram::issueDate, runParameters.issueDate.data(), 4);
     CobramHRecord[cobram::issueNumber] =
-        runParameters.issueNumber.empty() ? ' ' : static_cast<unsigned char>(runParameters.issueNumber[0]);
+        runParameters.issueNumber.empty()
+            ? ' '
+            : static_cast<unsigned char>(runParameters.issueNumber[0]);
 }
 
 void writeCollection(double totalAmount, double flaggedAmount) {

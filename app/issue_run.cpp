@@ -30,7 +30,8 @@ std::int16_t ownerSelection() {
     if (PropietHRecord[propiet::seriesHigh] < 128) PropietHRecord[propiet::seriesHigh] = 128;
 
     const std::string ownerKey = recordBytes(PropietHRecord, propiet::ownerKey, 4);
-    if (ownerKey < runParameters.ownerFrom || ownerKey > runParameters.ownerTo) return kOwnerOutsideRange;
+    if (ownerKey < runParameters.ownerFrom || ownerKey > runParameters.ownerTo)
+        return kOwnerOutsideRange;
     if (coding::getI16(FinquesHRecord + finques::cycleMonths) <= 0) return kOwnerNoCycle;
 
     const int i = methodIndex(PropietHRecord[propiet::paymentMethod]);
@@ -44,7 +45,9 @@ std::int16_t ownerSelection() {
     return kOwnerTakesPart;
 }
 
-std::int16_t ownerSelected() { return ownerSelection() == kOwnerTakesPart ? -1 : 0; }
+std::int16_t ownerSelected() {
+    return ownerSelection() == kOwnerTakesPart ? -1 : 0;
+}
 
 namespace {
 

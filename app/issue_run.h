@@ -11,9 +11,9 @@ struct RunParameters {
     std::string issueDate = std::string(4, '\x80');  // packed date
     std::string ownerFrom = std::string(4, ' ');     // packed property (2) + owner (2)
     std::string ownerTo = std::string(4, ' ');
-    std::string issueNumber;                         // packed; one byte for two digits
-    std::int16_t methodEnabled[4] = {};              // "A", "B", "F": -1 true, 0 false
-    std::string seriesFrom[4];                       // method letter + packed series (2)
+    std::string issueNumber;             // packed; one byte for two digits
+    std::int16_t methodEnabled[4] = {};  // "A", "B", "F": -1 true, 0 false
+    std::string seriesFrom[4];           // method letter + packed series (2)
     std::string seriesTo[4];
     std::int16_t conceptEnabled[11] = {};
     double conceptAmount[11] = {};

@@ -8,8 +8,9 @@
 
 namespace {
 
-const char kVersionText[] = "cobram " COBRAM_VERSION
-                            " - issue of owners' periodic collections (Nubo property administration)\n";
+const char kVersionText[] =
+    "cobram " COBRAM_VERSION
+    " - issue of owners' periodic collections (Nubo property administration)\n";
 
 const char kHelpText[] =
     "\n"

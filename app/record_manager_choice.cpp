@@ -3,10 +3,14 @@
 #ifdef _WIN32
 #include "data/record_manager_dll.h"
 
-void chooseRecordManager() { useRecordManagerDll(); }
+void chooseRecordManager() {
+    useRecordManagerDll();
+}
 #else
 #include "data/data.h"
 #include "engine/btrcall.h"
 
-void chooseRecordManager() { setRecordManager(&BTRCALL); }
+void chooseRecordManager() {
+    setRecordManager(&BTRCALL);
+}
 #endif

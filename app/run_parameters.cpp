@@ -32,7 +32,9 @@ std::string fixedField(const std::string& value, std::size_t width) {
     return field;
 }
 
-std::int16_t truth(const std::string& line) { return line == "S" ? -1 : 0; }
+std::int16_t truth(const std::string& line) {
+    return line == "S" ? -1 : 0;
+}
 
 // A series bound: the method letter and the number filled on the left with
 // zeros to four digits, its rightmost four characters packed.
@@ -71,7 +73,8 @@ void readRunParameters(const std::string& path) {
         p.seriesFrom[i] = seriesBound(methods[i], lines[first + 1]);
         p.seriesTo[i] = seriesBound(methods[i], lines[first + 2]);
     }
-    for (int k = 1; k <= 10; ++k) p.conceptEnabled[k] = truth(lines[15 + static_cast<std::size_t>(k - 1)]);
+    for (int k = 1; k <= 10; ++k)
+        p.conceptEnabled[k] = truth(lines[15 + static_cast<std::size_t>(k - 1)]);
 }
 
 std::int16_t issueMonth() {
@@ -80,7 +83,8 @@ std::int16_t issueMonth() {
 }
 
 std::int16_t issueDateUsable() {
-    if (runParameters.issueDate.size() != 4 || runParameters.issueDate == std::string(4, '\x80')) return 0;
+    if (runParameters.issueDate.size() != 4 || runParameters.issueDate == std::string(4, '\x80'))
+        return 0;
     const std::int16_t month = issueMonth();
     return month >= 1 && month <= 12 ? -1 : 0;
 }

@@ -54,7 +54,9 @@ void showMessageBox(std::int16_t centreRow, std::string& text) {
     const long right = 42 + longest / 2;
     // Values beyond what a region can be are refused by pushWindow; they are
     // kept out of the 16-bit range's wrap-around here.
-    const auto region = [](long v) { return static_cast<std::int16_t>(std::clamp<long>(v, -1, 32767)); };
+    const auto region = [](long v) {
+        return static_cast<std::int16_t>(std::clamp<long>(v, -1, 32767));
+    };
     pushWindow(region(top), region(left), region(bottom), region(right));
     drawWindowFrame(1);
     for (long i = 1; i <= n; ++i) {

@@ -18,7 +18,9 @@ public:
     explicit Text(const std::string& text) : text_(text), length_(static_cast<long>(text.size())) {}
     long length() const { return length_; }
     bool beyond(long p) const { return p < 1 || p > length_; }
-    int at(long p) const { return beyond(p) ? -1 : static_cast<unsigned char>(text_[static_cast<std::size_t>(p - 1)]); }
+    int at(long p) const {
+        return beyond(p) ? -1 : static_cast<unsigned char>(text_[static_cast<std::size_t>(p - 1)]);
+    }
     bool isControl(long p) const { return !beyond(p) && at(p) < 32; }
     bool isBlank(long p) const { return at(p) == ' '; }
     bool isAboveBlank(long p) const { return at(p) > ' '; }
@@ -55,8 +57,8 @@ void justify(std::string& line, std::size_t target, std::size_t absIndent) {
     }
 }
 
-void align(std::string& line, long c, const std::string& alignment, const Text& text, long p, long m,
-           long absIndent) {
+void align(std::string& line, long c, const std::string& alignment, const Text& text, long p,
+           long m, long absIndent) {
     const auto target = static_cast<std::size_t>(std::max(c, 0L));
     const std::size_t missing = target > line.size() ? target - line.size() : 0;
     if (alignment == "E" || alignment == "L" || alignment == "I") {
@@ -70,22 +72,24 @@ void align(std::string& line, long c, const std::string& alignment, const Text& 
         line.append((missing + 1) / 2, ' ');
     } else if (alignment == "A" || alignment == "B") {
         const bool lastLine = text.length() <= p + m;
-        const bool hasGap = line.find(' ', static_cast<std::size_t>(absIndent)) != std::string::npos;
+        const bool hasGap =
+            line.find(' ', static_cast<std::size_t>(absIndent)) != std::string::npos;
         if (!lastLine && hasGap) justify(line, target, static_cast<std::size_t>(absIndent));
     }
 }
 
 }  // namespace
 
-std::vector<std::string> layoutLines(const std::string& source, std::int16_t indent, std::int16_t width,
-                                     const std::string& alignment) {
+std::vector<std::string> layoutLines(const std::string& source, std::int16_t indent,
+                                     std::int16_t width, const std::string& alignment) {
     const Text text(source);
     const std::string how = upperCased(alignment);
     const long absIndent = std::labs(indent);
     std::vector<std::string> lines;
     long p = 1;
     while (p <= text.length()) {
-        const long lineIndent = lines.empty() ? std::max<long>(indent, 0) : std::max<long>(-indent, 0);
+        const long lineIndent =
+            lines.empty() ? std::max<long>(indent, 0) : std::max<long>(-indent, 0);
         // At least one character a line, so that every line makes progress.
         long c = std::max<long>(width - lineIndent, 1);
         long k = 0;
@@ -121,7 +125,8 @@ std::vector<std::string> layoutLines(const std::string& source, std::int16_t ind
     return lines;
 }
 
-void layoutParagraph(std::string& text, std::int16_t indent, std::int16_t width, const std::string& alignment) {
+void layoutParagraph(std::string& text, std::int16_t indent, std::int16_t width,
+                     const std::string& alignment) {
     std::string laidOut;
     for (const std::string& line : layoutLines(text, indent, width, alignment)) laidOut += line;
     text = std::move(laidOut);

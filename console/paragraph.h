@@ -8,5 +8,5 @@
 #include <vector>
 
 // The lines that layoutParagraph joins, in order.
-std::vector<std::string> layoutLines(const std::string& text, std::int16_t indent, std::int16_t width,
-                                     const std::string& alignment);
+std::vector<std::string> layoutLines(const std::string& text, std::int16_t indent,
+                                     std::int16_t width, const std::string& alignment);

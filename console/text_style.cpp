@@ -18,14 +18,17 @@ void upperCase(std::string& text) {
     }
 }
 
-bool contains(const std::string& text, char c) { return text.find(c) != std::string::npos; }
+bool contains(const std::string& text, char c) {
+    return text.find(c) != std::string::npos;
+}
 
 }  // namespace
 
 void setTextStyle(std::string& letters) {
     upperCase(letters);
     if (isFilledWith(letters, ' ') != 0) return;
-    if (contains(letters, '+')) textStyleState.slotStack += static_cast<char>(textStyleState.currentSlot);
+    if (contains(letters, '+'))
+        textStyleState.slotStack += static_cast<char>(textStyleState.currentSlot);
     int slot = 0;
     if (contains(letters, '-')) {
         if (!textStyleState.slotStack.empty()) {

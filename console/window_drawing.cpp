@@ -20,7 +20,8 @@ constexpr FrameCharacters kFrameStyles[3] = {
 
 // Writes `line` at (row, windowLeft), no wider than the window.
 void writeRow(int row, std::string line, int windowWidth) {
-    if (static_cast<int>(line.size()) > windowWidth) line.resize(static_cast<std::size_t>(windowWidth));
+    if (static_cast<int>(line.size()) > windowWidth)
+        line.resize(static_cast<std::size_t>(windowWidth));
     const platform::ConsoleBackend& con = platform::console();
     con.setCursor(row, windowState.windowLeft);
     con.writeText(line);
@@ -41,7 +42,8 @@ void drawWindowFrame(std::int16_t frameStyle) {
     if (frameStyle < 0 || frameStyle > 2) return;
     // A window restored from another program's frame may be no rectangle.
     if (windowState.windowTop < 1 || windowState.windowLeft < 1 ||
-        windowState.windowBottom < windowState.windowTop || windowState.windowRight < windowState.windowLeft)
+        windowState.windowBottom < windowState.windowTop ||
+        windowState.windowRight < windowState.windowLeft)
         return;
     const FrameCharacters& f = kFrameStyles[frameStyle];
     const int windowWidth = windowState.windowRight - windowState.windowLeft + 1;

@@ -23,7 +23,9 @@ namespace {
 
 using namespace windowstack;
 
-std::string stackPath() { return sessionSettings.tmpDir + kFileName; }
+std::string stackPath() {
+    return sessionSettings.tmpDir + kFileName;
+}
 
 bool readAt(platform::File& file, std::int64_t offset, std::string& bytes, std::size_t size) {
     bytes.assign(size, '\0');
@@ -38,7 +40,8 @@ bool readAt(platform::File& file, std::int64_t offset, std::string& bytes, std::
 }
 
 bool writeAt(platform::File& file, std::int64_t offset, const std::string& bytes) {
-    return platform::seekFile(file, offset) && platform::writeFile(file, bytes.data(), bytes.size());
+    return platform::seekFile(file, offset) &&
+           platform::writeFile(file, bytes.data(), bytes.size());
 }
 
 bool writeNextFree(platform::File& file, std::int32_t nextFree) {
@@ -85,9 +88,11 @@ bool readTopFrame(platform::File& file, std::int64_t size, std::int64_t nextFree
     const std::int64_t end = nextFree - 1;  // offset just after the frame
     if (end > size || end < static_cast<std::int64_t>(kHeaderSize + kFixedLength)) return false;
     std::string lengthField;
-    if (!readAt(file, end - static_cast<std::int64_t>(kLengthWidth), lengthField, kLengthWidth)) return false;
+    if (!readAt(file, end - static_cast<std::int64_t>(kLengthWidth), lengthField, kLengthWidth))
+        return false;
     const long length = digitsAt(lengthField, 0, kLengthWidth);
-    if (length < static_cast<long>(kFixedLength) || length > end - static_cast<std::int64_t>(kHeaderSize))
+    if (length < static_cast<long>(kFixedLength) ||
+        length > end - static_cast<std::int64_t>(kHeaderSize))
         return false;
     const std::int64_t offset = end - length;
     if (!readAt(file, offset, frame.bytes, static_cast<std::size_t>(length))) return false;
@@ -108,7 +113,8 @@ bool readTopFrame(platform::File& file, std::int64_t size, std::int64_t nextFree
     frame.left = static_cast<int>(fields[kRegionLeft / kNumberWidth]);
     frame.bottom = static_cast<int>(fields[kRegionBottom / kNumberWidth]);
     frame.right = static_cast<int>(fields[kRegionRight / kNumberWidth]);
-    if (frame.top < 1 || frame.left < 1 || frame.top > frame.bottom || frame.left > frame.right) return false;
+    if (frame.top < 1 || frame.left < 1 || frame.top > frame.bottom || frame.left > frame.right)
+        return false;
     const auto cellCount = static_cast<std::size_t>(frame.bottom - frame.top + 1) *
                            static_cast<std::size_t>(frame.right - frame.left + 1);
     return frameLength(cellCount) == static_cast<std::size_t>(length);
@@ -142,21 +148,23 @@ void pushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::i
     const auto within = [](int value, int last) {
         return value >= 1 && value <= last && value <= kLargestNumber;
     };
-    if (!within(top, rows) || !within(bottom, rows) || !within(left, columns) || !within(right, columns))
+    if (!within(top, rows) || !within(bottom, rows) || !within(left, columns) ||
+        !within(right, columns))
         return;
     if (top > bottom || left > right) return;
 
-    const auto cellCount = static_cast<std::size_t>(bottom - top + 1) * static_cast<std::size_t>(right - left + 1);
+    const auto cellCount =
+        static_cast<std::size_t>(bottom - top + 1) * static_cast<std::size_t>(right - left + 1);
     const std::size_t length = frameLength(cellCount);
     std::string frame;
     frame.reserve(length);
     int cursorRow = 0, cursorColumn = 0;
     con.getCursor(cursorRow, cursorColumn);
     // A cursor beyond what two digits hold is saved as near as they allow.
-    for (const int value : {std::clamp(cursorRow, 0, kLargestNumber), std::clamp(cursorColumn, 0, kLargestNumber),
-                            int{windowState.windowTop}, int{windowState.windowLeft},
-                            int{windowState.windowBottom}, int{windowState.windowRight}, int{top},
-                            int{left}, int{bottom}, int{right}}) {
+    for (const int value :
+         {std::clamp(cursorRow, 0, kLargestNumber), std::clamp(cursorColumn, 0, kLargestNumber),
+          int{windowState.windowTop}, int{windowState.windowLeft}, int{windowState.windowBottom},
+          int{windowState.windowRight}, int{top}, int{left}, int{bottom}, int{right}}) {
         frame += number(value, kNumberWidth);
     }
     for (int row = top; row <= bottom; ++row) {
@@ -177,7 +185,8 @@ void pushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::i
     // which no pop could unwind: the new frame starts a new stack.
     if (nextFree < kEmptyNextFree || nextFree - 1 > size) nextFree = kEmptyNextFree;
     const std::int64_t newNextFree = nextFree + static_cast<std::int64_t>(length);
-    const bool saved = size >= 0 && newNextFree <= INT32_MAX && writeAt(file, nextFree - 1, frame) &&
+    const bool saved = size >= 0 && newNextFree <= INT32_MAX &&
+                       writeAt(file, nextFree - 1, frame) &&
                        writeNextFree(file, static_cast<std::int32_t>(newNextFree));
     platform::closeFile(file);
     if (!saved) return;

@@ -47,9 +47,12 @@ constexpr std::size_t kFixedLength = kCells + kLengthWidth;
 constexpr int kLargestNumber = 99;
 constexpr std::size_t kLargestFrame = 99999;
 
-constexpr std::size_t frameLength(std::size_t cellCount) { return kFixedLength + kCellSize * cellCount; }
+constexpr std::size_t frameLength(std::size_t cellCount) {
+    return kFixedLength + kCellSize * cellCount;
+}
 
 // A region of coordinates up to 99 always fits the length field.
-static_assert(frameLength(static_cast<std::size_t>(kLargestNumber) * kLargestNumber) <= kLargestFrame);
+static_assert(frameLength(static_cast<std::size_t>(kLargestNumber) * kLargestNumber) <=
+              kLargestFrame);
 
 }  // namespace windowstack

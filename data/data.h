@@ -23,13 +23,13 @@ constexpr int kSlotCount = 40;  // slots 1..40; entry 0 is scratch
 
 // One slot of the table.
 struct OpenFileEntry {
-    std::int16_t fileNumber = 0;                          // 0 marks a free slot
+    std::int16_t fileNumber = 0;  // 0 marks a free slot
     unsigned char positionBlock[kPositionBlockSize + 1] = {};
-    unsigned char* recordArea = nullptr;                  // caller-owned
-    std::int32_t recordAreaSize = 0;                      // bytes the caller registered
-    std::int32_t recordLength = 0;                        // from Stat at open
-    std::int16_t keyNumber = 0;                           // current key
-    std::string keyValue;                                 // current key value
+    unsigned char* recordArea = nullptr;  // caller-owned
+    std::int32_t recordAreaSize = 0;      // bytes the caller registered
+    std::int32_t recordLength = 0;        // from Stat at open
+    std::int16_t keyNumber = 0;           // current key
+    std::string keyValue;                 // current key value
 };
 
 struct OpenFileTable {

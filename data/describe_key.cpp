@@ -23,7 +23,8 @@ constexpr int kSegmentLength = static_cast<int>(engine::segspec::length);
 constexpr int kSegmentPosition = static_cast<int>(engine::segspec::position);  // 1-based
 constexpr int kSegmentFlags = static_cast<int>(engine::segspec::flags);
 constexpr unsigned char kSegmentContinues = engine::keyflag::segmented;
-constexpr unsigned char kSegmentDuplicates = engine::keyflag::duplicates;  // of the key's first segment
+constexpr unsigned char kSegmentDuplicates =
+    engine::keyflag::duplicates;  // of the key's first segment
 
 // Length of the key buffer's content up to its first zero byte, as the
 // 8-bit key length of a call can carry it.
@@ -50,11 +51,13 @@ void describeSlotKey(std::int16_t slot, std::int16_t keyNumber, std::int16_t& ke
     unsigned char data[kDataBufferSize];
     std::memset(data, ' ', sizeof data);
     std::uint32_t dataLength = kDataBufferSize;
-    std::int16_t callStatus = callRecordManager(kOpStat, entry.positionBlock, data, dataLength, key,
-                                                kMaxPathLength, 0);
+    std::int16_t callStatus =
+        callRecordManager(kOpStat, entry.positionBlock, data, dataLength, key, kMaxPathLength, 0);
     // A failed Stat leaves no answer to speak of: its status tells more than
     // the layer's own would.
-    auto refuse = [&](std::int16_t ownStatus) { status = callStatus != 0 ? callStatus : ownStatus; };
+    auto refuse = [&](std::int16_t ownStatus) {
+        status = callStatus != 0 ? callStatus : ownStatus;
+    };
 
     const std::int16_t fileRecordLength = coding::getI16(data + kStatRecordLength);
     const std::int16_t pageSize = coding::getI16(data + kStatPageSize);
@@ -70,7 +73,8 @@ void describeSlotKey(std::int16_t slot, std::int16_t keyNumber, std::int16_t& ke
     // The second Stat offers the first page-size bytes as zeros. Pages larger
     // than the data buffer are common (4096 bytes): the whole buffer is then
     // zeros, and nothing is written past it.
-    const std::size_t zeroed = pageSize > kDataBufferSize ? kDataBufferSize : static_cast<std::size_t>(pageSize);
+    const std::size_t zeroed =
+        pageSize > kDataBufferSize ? kDataBufferSize : static_cast<std::size_t>(pageSize);
     std::memset(data, 0, zeroed);
     std::memset(data + zeroed, ' ', kDataBufferSize - zeroed);
     dataLength = kDataBufferSize;

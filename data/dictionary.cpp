@@ -21,7 +21,8 @@ void readDictionary(const std::string& path, std::string& description, std::int1
         return;
     }
     description.assign(static_cast<std::size_t>(length), '\0');
-    if (length > 0 && platform::readFile(file, coding::bytes(description), description.size()) < 0) {
+    if (length > 0 &&
+        platform::readFile(file, coding::bytes(description), description.size()) < 0) {
         description.assign(static_cast<std::size_t>(length), '\0');
     }
     platform::closeFile(file);

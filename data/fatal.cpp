@@ -31,7 +31,9 @@ void showFatalMessage(const std::string& message) {
     showMessageBox(12, text);
 }
 
-void removeFatalMessage() { popWindow(); }
+void removeFatalMessage() {
+    popWindow();
+}
 
 void failOpen(const std::string& name, std::int16_t status) {
     showFatalMessage(fatalOpenMessage(name, status));

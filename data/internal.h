@@ -26,7 +26,8 @@ constexpr std::uint16_t kOpReset = engine::op::reset;
 constexpr std::int16_t kStatusFileMissing = engine::status::fileNotFound;
 constexpr std::int16_t kStatusRecordCut = engine::status::dataBufferTooShort;
 constexpr std::int16_t kStatusFileLocked = engine::status::fileLocked;
-constexpr std::int16_t kStatusFileExists = engine::status::fileExists;  // Create refused: the file is there
+constexpr std::int16_t kStatusFileExists =
+    engine::status::fileExists;  // Create refused: the file is there
 constexpr std::int16_t kStatusNotActive = engine::status::inactive;
 
 // Pause between two opens of a data file held by another user.
@@ -74,8 +75,7 @@ void splitDataName(const std::string& name, std::string& dataPath, std::string& 
 void readDictionary(const std::string& path, std::string& description, std::int16_t& status);
 
 // The line appendOperationsLog writes, CR LF included.
-std::string operationsLogLine(std::int16_t fileNumber, std::int16_t operation,
-                              std::int16_t status);
+std::string operationsLogLine(std::int16_t fileNumber, std::int16_t operation, std::int16_t status);
 
 // The fatal message of an open: the text of the session's language, the
 // name as given, " (", the status, ")"; in the console code page.

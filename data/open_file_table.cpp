@@ -8,8 +8,8 @@ OpenFileTable openFileTable;
 
 namespace {
 
-int NUBO_BTRCALL_CONV notActive(std::uint16_t, void*, void*, std::uint32_t*, void*,
-                                std::uint8_t, std::int8_t) {
+int NUBO_BTRCALL_CONV notActive(std::uint16_t, void*, void*, std::uint32_t*, void*, std::uint8_t,
+                                std::int8_t) {
     return kStatusNotActive;
 }
 
@@ -46,9 +46,13 @@ std::int16_t registeredSlot(std::int16_t fileNumber) {
     return 0;
 }
 
-void setRecordManager(RecordManagerEntry entry) { g_entry = entry; }
+void setRecordManager(RecordManagerEntry entry) {
+    g_entry = entry;
+}
 
-RecordManagerEntry recordManager() { return g_entry != nullptr ? g_entry : notActive; }
+RecordManagerEntry recordManager() {
+    return g_entry != nullptr ? g_entry : notActive;
+}
 
 std::int16_t callRecordManager(std::uint16_t operation, unsigned char* positionBlock,
                                unsigned char* dataBuffer, std::uint32_t& dataLength,
@@ -56,11 +60,12 @@ std::int16_t callRecordManager(std::uint16_t operation, unsigned char* positionB
                                std::int8_t keyNumber) {
     // The status is the low 16 bits of the answer.
     return static_cast<std::int16_t>(recordManager()(operation, positionBlock, dataBuffer,
-                                                     &dataLength, keyBuffer, keyLength,
-                                                     keyNumber));
+                                                     &dataLength, keyBuffer, keyLength, keyNumber));
 }
 
-void setPauseFunction(PauseFunction pause) { g_pause = pause; }
+void setPauseFunction(PauseFunction pause) {
+    g_pause = pause;
+}
 
 void pauseMilliseconds(std::uint32_t milliseconds) {
     if (g_pause != nullptr) {

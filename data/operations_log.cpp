@@ -43,7 +43,8 @@ void appendOperationsLog(std::int16_t fileNumber, std::int16_t operation, std::i
     // the log between two lines. Only a log held by another process is
     // waited for; any other failure gives the line up at once.
     for (int pauses = 0;; ++pauses) {
-        const platform::AppendResult result = platform::appendWhole(kLogName, line.data(), line.size());
+        const platform::AppendResult result =
+            platform::appendWhole(kLogName, line.data(), line.size());
         if (result != platform::AppendResult::Held || pauses == kLogHeldPauses) return;
         pauseMilliseconds(kLogRetryPauseMs);
     }

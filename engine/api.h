@@ -35,15 +35,14 @@ namespace engine {
 // returning int read the full return register; a caller of an installed
 // record manager keeps only the low 16 bits.
 using Entry = int(NUBO_BTRCALL_CONV*)(std::uint16_t operation, void* positionBlock,
-                                      void* dataBuffer, std::uint32_t* dataLength,
-                                      void* keyBuffer, std::uint8_t keyLength,
-                                      std::int8_t keyNumber);
+                                      void* dataBuffer, std::uint32_t* dataLength, void* keyBuffer,
+                                      std::uint8_t keyLength, std::int8_t keyNumber);
 
 // Sizes of the buffers.
 inline constexpr std::size_t positionBlockSize = 128;
-inline constexpr std::size_t maxPathLength = 255;    // a path in the key buffer, without its zero
-inline constexpr std::size_t maxKeyLength = 255;     // the bytes of one key, all segments
-inline constexpr std::size_t keyBufferSize = 256;    // what callers offer: a path and its zero
+inline constexpr std::size_t maxPathLength = 255;  // a path in the key buffer, without its zero
+inline constexpr std::size_t maxKeyLength = 255;   // the bytes of one key, all segments
+inline constexpr std::size_t keyBufferSize = 256;  // what callers offer: a path and its zero
 inline constexpr std::uint16_t maxRecordLength = 1536;
 inline constexpr std::size_t dataBufferSize = maxRecordLength;  // what callers offer
 
@@ -139,7 +138,7 @@ inline constexpr std::int16_t endOfFile = 9;
 inline constexpr std::int16_t keyNotModifiable = 10;
 inline constexpr std::int16_t fileNotFound = 12;
 inline constexpr std::int16_t diskFull = 18;
-inline constexpr std::int16_t inactive = 20;  // no record manager loaded
+inline constexpr std::int16_t inactive = 20;          // no record manager loaded
 inline constexpr std::int16_t keyBufferMissing = 21;  // no key buffer, or shorter than the key
 inline constexpr std::int16_t dataBufferTooShort = 22;
 inline constexpr std::int16_t invalidPageSize = 24;
@@ -152,10 +151,10 @@ inline constexpr std::int16_t notADataFile = 30;
 inline constexpr std::int16_t transactionActive = 37;     // Begin while a transaction is active
 inline constexpr std::int16_t noTransaction = 39;         // End or Abort without Begin
 inline constexpr std::int16_t invalidRecordAddress = 43;  // Get Direct: no record there
-inline constexpr std::int16_t invalidKeyFlags = 45;  // not kept, or differing between segments
-inline constexpr std::int16_t accessDenied = 46;  // a write on a file opened read-only
-inline constexpr std::int16_t invalidCollation = 48;  // the alternate collating sequence
-inline constexpr std::int16_t invalidKeyType = 49;    // an extended type the engine cannot order
+inline constexpr std::int16_t invalidKeyFlags = 45;       // not kept, or differing between segments
+inline constexpr std::int16_t accessDenied = 46;          // a write on a file opened read-only
+inline constexpr std::int16_t invalidCollation = 48;      // the alternate collating sequence
+inline constexpr std::int16_t invalidKeyType = 49;  // an extended type the engine cannot order
 inline constexpr std::int16_t fileExists = 59;
 inline constexpr std::int16_t conflict = 80;   // the record changed since it was read
 inline constexpr std::int16_t lockError = 81;  // Unlock of a lock not held
@@ -218,19 +217,19 @@ inline constexpr std::size_t size = 16;
 inline constexpr std::size_t recordLength = 0;  // 16 bits
 inline constexpr std::size_t pageSize = 2;      // 16 bits
 inline constexpr std::size_t keyCount = 4;      // 8 bits
-inline constexpr std::size_t fileVersion = 5;   // 8 bits: Stat with key number -1; ignored by Create
-inline constexpr std::size_t recordCount = 6;   // 32 bits, Stat only
-inline constexpr std::size_t fileFlags = 10;    // 16 bits
+inline constexpr std::size_t fileVersion = 5;  // 8 bits: Stat with key number -1; ignored by Create
+inline constexpr std::size_t recordCount = 6;  // 32 bits, Stat only
+inline constexpr std::size_t fileFlags = 10;   // 16 bits
 }  // namespace filespec
 
 namespace segspec {
 inline constexpr std::size_t size = 16;
-inline constexpr std::size_t position = 0;        // 16 bits, 1-based
-inline constexpr std::size_t length = 2;          // 16 bits
-inline constexpr std::size_t flags = 4;           // 16 bits
-inline constexpr std::size_t distinctValues = 6;  // 32 bits, Stat only
-inline constexpr std::size_t extendedType = 10;   // 8 bits
-inline constexpr std::size_t keyNumber = 14;      // 8 bits, Stat: the key of the segment
+inline constexpr std::size_t position = 0;          // 16 bits, 1-based
+inline constexpr std::size_t length = 2;            // 16 bits
+inline constexpr std::size_t flags = 4;             // 16 bits
+inline constexpr std::size_t distinctValues = 6;    // 32 bits, Stat only
+inline constexpr std::size_t extendedType = 10;     // 8 bits
+inline constexpr std::size_t keyNumber = 14;        // 8 bits, Stat: the key of the segment
 inline constexpr std::size_t collationNumber = 15;  // 8 bits: its alternate collating sequence
 }  // namespace segspec
 

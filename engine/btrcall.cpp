@@ -82,19 +82,14 @@ std::int16_t openFile(Call& c) {
     switch (c.keyNumber) {
         case openmode::normal:
         case openmode::accelerated:
-        case openmode::verify:
-            break;
-        case openmode::readOnly:
-            mode = OpenMode::ReadOnly;
-            break;
-        case openmode::exclusive:
-            mode = OpenMode::Exclusive;
-            break;
-        default:
-            return status::invalidKeyNumber;
+        case openmode::verify: break;
+        case openmode::readOnly: mode = OpenMode::ReadOnly; break;
+        case openmode::exclusive: mode = OpenMode::Exclusive; break;
+        default: return status::invalidKeyNumber;
     }
     std::unique_ptr<DataFile> file;
-    if (const std::int16_t st = DataFile::open(currentStorage(), pathFrom(c.key), mode, file); st != status::ok) {
+    if (const std::int16_t st = DataFile::open(currentStorage(), pathFrom(c.key), mode, file);
+        st != status::ok) {
         return st;
     }
     return openFiles().add(std::move(file), c.position);
@@ -219,7 +214,8 @@ std::int16_t unlock(Call& c, DataFile& file) {
 
 bool isRead(std::uint16_t operation) {
     return (operation >= op::getEqual && operation <= op::getLast) || operation == op::getDirect ||
-           operation == op::stepNext || (operation >= op::stepFirst && operation <= op::stepPrevious);
+           operation == op::stepNext ||
+           (operation >= op::stepFirst && operation <= op::stepPrevious);
 }
 
 // Splits an operation code into the operation and its biases; false when
@@ -235,22 +231,12 @@ bool decode(std::uint16_t code, Call& c) {
     c.operation = rest;
     if (c.concurrent && rest != op::beginTransaction) return false;
     switch (lockBias) {
-        case 0:
-            break;
-        case op::singleWaitLockBias:
-            c.lock = {LockKind::Single, true};
-            break;
-        case op::singleNoWaitLockBias:
-            c.lock = {LockKind::Single, false};
-            break;
-        case op::multipleWaitLockBias:
-            c.lock = {LockKind::Multiple, true};
-            break;
-        case op::multipleNoWaitLockBias:
-            c.lock = {LockKind::Multiple, false};
-            break;
-        default:
-            return false;
+        case 0: break;
+        case op::singleWaitLockBias: c.lock = {LockKind::Single, true}; break;
+        case op::singleNoWaitLockBias: c.lock = {LockKind::Single, false}; break;
+        case op::multipleWaitLockBias: c.lock = {LockKind::Multiple, true}; break;
+        case op::multipleNoWaitLockBias: c.lock = {LockKind::Multiple, false}; break;
+        default: return false;
     }
     // A Begin with a lock bias sets the locks of reads in the transaction;
     // the engine's transactions hold the file's write lock instead.
@@ -261,24 +247,17 @@ bool decode(std::uint16_t code, Call& c) {
 
 std::int16_t dispatch(Call& c) {
     switch (c.operation) {
-        case op::open:
-            return openFile(c);
-        case op::create:
-            return createFile(c);
+        case op::open: return openFile(c);
+        case op::create: return createFile(c);
         case op::reset:
-        case op::stop:
-            resetAll();
-            return status::ok;
-        case op::version:
-            return version(c);
-        case op::beginTransaction:
-            return beginTransaction();
+        case op::stop: resetAll(); return status::ok;
+        case op::version: return version(c);
+        case op::beginTransaction: return beginTransaction();
         case op::endTransaction:
         case op::abortTransaction:
             if (!processTransaction().active) return status::noTransaction;
             return endTransaction(c.operation == op::endTransaction);
-        case op::close:
-            return closeFile(c);
+        case op::close: return closeFile(c);
         case op::insert:
         case op::update:
         case op::remove:
@@ -298,10 +277,8 @@ std::int16_t dispatch(Call& c) {
         case op::stepFirst:
         case op::stepLast:
         case op::stepPrevious:
-        case op::unlock:
-            break;
-        default:
-            return status::invalidOperation;
+        case op::unlock: break;
+        default: return status::invalidOperation;
     }
     DataFile* file = openFiles().find(c.position);
     if (file == nullptr) return status::fileNotOpen;
@@ -313,46 +290,28 @@ std::int16_t dispatch(Call& c) {
             return c.operation == op::insert
                        ? file->insert(c.data, c.offered, c.keyNumber, c.key, c.keyLength)
                        : file->update(c.data, c.offered, c.keyNumber, c.key, c.keyLength);
-        case op::remove:
-            return file->remove();
-        case op::getEqual:
-            return getRecord(c, *file, GetOp::Equal);
-        case op::getNext:
-            return getRecord(c, *file, GetOp::Next);
-        case op::getPrevious:
-            return getRecord(c, *file, GetOp::Previous);
-        case op::getGreater:
-            return getRecord(c, *file, GetOp::Greater);
-        case op::getGreaterOrEqual:
-            return getRecord(c, *file, GetOp::GreaterOrEqual);
-        case op::getLess:
-            return getRecord(c, *file, GetOp::Less);
-        case op::getLessOrEqual:
-            return getRecord(c, *file, GetOp::LessOrEqual);
-        case op::getFirst:
-            return getRecord(c, *file, GetOp::First);
-        case op::getLast:
-            return getRecord(c, *file, GetOp::Last);
-        case op::getPosition:
-            return getPosition(c, *file);
-        case op::getDirect:
-            return getDirect(c, *file);
-        case op::stepFirst:
-            return stepRecord(c, *file, Step::First);
-        case op::stepLast:
-            return stepRecord(c, *file, Step::Last);
-        case op::stepNext:
-            return stepRecord(c, *file, Step::Next);
-        case op::stepPrevious:
-            return stepRecord(c, *file, Step::Previous);
-        case op::unlock:
-            return unlock(c, *file);
+        case op::remove: return file->remove();
+        case op::getEqual: return getRecord(c, *file, GetOp::Equal);
+        case op::getNext: return getRecord(c, *file, GetOp::Next);
+        case op::getPrevious: return getRecord(c, *file, GetOp::Previous);
+        case op::getGreater: return getRecord(c, *file, GetOp::Greater);
+        case op::getGreaterOrEqual: return getRecord(c, *file, GetOp::GreaterOrEqual);
+        case op::getLess: return getRecord(c, *file, GetOp::Less);
+        case op::getLessOrEqual: return getRecord(c, *file, GetOp::LessOrEqual);
+        case op::getFirst: return getRecord(c, *file, GetOp::First);
+        case op::getLast: return getRecord(c, *file, GetOp::Last);
+        case op::getPosition: return getPosition(c, *file);
+        case op::getDirect: return getDirect(c, *file);
+        case op::stepFirst: return stepRecord(c, *file, Step::First);
+        case op::stepLast: return stepRecord(c, *file, Step::Last);
+        case op::stepNext: return stepRecord(c, *file, Step::Next);
+        case op::stepPrevious: return stepRecord(c, *file, Step::Previous);
+        case op::unlock: return unlock(c, *file);
         case op::stat:
             c.returnsData = true;
             if (c.data == nullptr) return status::dataBufferTooShort;
             return file->stat(c.data, c.offered, c.returned, c.keyNumber == statWithVersion);
-        default:
-            return status::invalidOperation;
+        default: return status::invalidOperation;
     }
 }
 
@@ -363,16 +322,19 @@ void setStorage(Storage& storage) {
     selectedStorage() = &storage;
 }
 
-Storage& currentStorage() { return *selectedStorage(); }
+Storage& currentStorage() {
+    return *selectedStorage();
+}
 
 // The entry below is the contract's Entry, convention included.
 static_assert(std::is_same_v<decltype(&BTRCALL), Entry>);
 
 }  // namespace engine
 
-extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
-BTRCALL(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
-        void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALL(uint16_t operation,
+                                                             void* positionBlock, void* dataBuffer,
+                                                             uint32_t* dataLength, void* keyBuffer,
+                                                             uint8_t keyLength, int8_t keyNumber) {
     // The key length bounds what is read from and written to the key buffer
     // by the operations on keys; a path ends at its zero byte.
     engine::Call call{};

@@ -113,8 +113,8 @@ std::int16_t DataFile::takeLock(RowId id, LockRequest lock) {
         std::find(multipleLocks_.begin(), multipleLocks_.end(), id) != multipleLocks_.end()) {
         return status::ok;
     }
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(settings().busyMilliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(settings().busyMilliseconds);
     while (!table_->lockRow(id)) {
         if (!lock.wait || std::chrono::steady_clock::now() >= deadline) return status::recordLocked;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -219,8 +219,7 @@ std::int16_t DataFile::get(GetOp op, int keyNumber, const unsigned char* keyValu
             from = position_.id;
             break;
         case GetOp::First:
-        case GetOp::Last:
-            break;
+        case GetOp::Last: break;
     }
     FoundRow row;
     if (const std::int16_t st = table_->seek(k, seekFor(op), value, from, row); st != status::ok) {

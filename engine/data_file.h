@@ -175,7 +175,8 @@ private:
     void takeRecord(const unsigned char* record);
     // Makes the record the position: along `keyNumber` (with its encoded
     // key `encoded`), or physical only when keyNumber is negative.
-    void placeOn(int keyNumber, RowId id, const unsigned char* record, const unsigned char* encoded);
+    void placeOn(int keyNumber, RowId id, const unsigned char* record,
+                 const unsigned char* encoded);
     std::int16_t deliver(const FoundRow& row, int keyNumber, ReadBuffers& io, LockRequest lock);
     std::int16_t takeLock(RowId id, LockRequest lock);
     std::int16_t joinTransaction();

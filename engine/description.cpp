@@ -9,10 +9,10 @@
 namespace engine {
 namespace {
 
-constexpr std::uint16_t supportedKeyFlags =
-    keyflag::duplicates | keyflag::modifiable | keyflag::binary | keyflag::segmented |
-    keyflag::alternateCollation | keyflag::descending | keyflag::extendedType |
-    keyflag::caseInsensitive;
+constexpr std::uint16_t supportedKeyFlags = keyflag::duplicates | keyflag::modifiable |
+                                            keyflag::binary | keyflag::segmented |
+                                            keyflag::alternateCollation | keyflag::descending |
+                                            keyflag::extendedType | keyflag::caseInsensitive;
 
 bool oneOf(std::uint16_t length, std::initializer_list<std::uint16_t> lengths) {
     for (const std::uint16_t l : lengths) {
@@ -29,9 +29,7 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
     if ((seg.flags & keyflag::extendedType) != 0) {
         if (binary && seg.extendedType != keytype::unsignedBinary) return status::invalidKeyFlags;
         switch (seg.extendedType) {
-            case keytype::string:
-                type = SegmentType::String;
-                break;
+            case keytype::string: type = SegmentType::String; break;
             case keytype::integer:
                 type = SegmentType::Integer;
                 lengthFits = oneOf(seg.length, {1, 2, 4, 8});
@@ -49,16 +47,12 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
                 lengthFits = seg.length == 4;
                 break;
             case keytype::decimal:
-            case keytype::money:
-                type = SegmentType::Decimal;
-                break;
+            case keytype::money: type = SegmentType::Decimal; break;
             case keytype::logical:
                 type = SegmentType::Unsigned;
                 lengthFits = oneOf(seg.length, {1, 2});
                 break;
-            case keytype::numeric:
-                type = SegmentType::Numeric;
-                break;
+            case keytype::numeric: type = SegmentType::Numeric; break;
             case keytype::bfloat:
                 type = SegmentType::BFloat;
                 lengthFits = oneOf(seg.length, {4, 8});
@@ -71,9 +65,7 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
                 type = SegmentType::ZString;
                 lengthFits = seg.length >= 2;
                 break;
-            case keytype::unsignedBinary:
-                type = SegmentType::Unsigned;
-                break;
+            case keytype::unsignedBinary: type = SegmentType::Unsigned; break;
             case keytype::currency:
                 type = SegmentType::Integer;
                 lengthFits = seg.length == 8;
@@ -82,15 +74,14 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
                 type = SegmentType::Unsigned;
                 lengthFits = seg.length == 8;
                 break;
-            default:
-                return status::invalidKeyType;
+            default: return status::invalidKeyType;
         }
     } else {
         type = binary ? SegmentType::Unsigned : SegmentType::String;
     }
     if (!lengthFits) return status::invalidKeyDefinition;
-    const bool text = type == SegmentType::String || type == SegmentType::LString ||
-                      type == SegmentType::ZString;
+    const bool text =
+        type == SegmentType::String || type == SegmentType::LString || type == SegmentType::ZString;
     const bool collated = (seg.flags & keyflag::alternateCollation) != 0;
     if (!text && (collated || (seg.flags & keyflag::caseInsensitive) != 0)) {
         return status::invalidKeyFlags;
@@ -163,7 +154,8 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
             }
             if ((seg.flags & keyflag::alternateCollation) != 0) {
                 seg.collation = s[segspec::collationNumber];
-                collationCount = std::max(collationCount, static_cast<std::size_t>(seg.collation) + 1);
+                collationCount =
+                    std::max(collationCount, static_cast<std::size_t>(seg.collation) + 1);
             }
             if (key.length + seg.length > maxKeyLength) return status::invalidKeyDefinition;
             key.length = static_cast<std::uint16_t>(key.length + seg.length);
@@ -202,7 +194,8 @@ std::string encodeDescription(const FileDescription& d) {
             coding::putU16(s + segspec::length, seg.length);
             coding::putU16(s + segspec::flags, seg.flags);
             s[segspec::extendedType] = seg.extendedType;
-            if (seg.collation >= 0) s[segspec::collationNumber] = static_cast<unsigned char>(seg.collation);
+            if (seg.collation >= 0)
+                s[segspec::collationNumber] = static_cast<unsigned char>(seg.collation);
             offset += segspec::size;
         }
     }

@@ -57,7 +57,8 @@ struct FileDescription {
     // Bytes of the description (and of the Stat answer): 16, 16 per segment,
     // 265 per alternate collating sequence.
     std::size_t encodedSize() const {
-        return filespec::size + segspec::size * segmentCount() + collation::size * collations.size();
+        return filespec::size + segspec::size * segmentCount() +
+               collation::size * collations.size();
     }
 };
 

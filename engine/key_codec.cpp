@@ -55,18 +55,14 @@ void encodeText(const KeySegment& seg, const unsigned char* in, std::size_t leng
 void encodeSegment(const KeySegment& seg, const unsigned char* in, unsigned char* out) {
     const std::size_t n = seg.length;
     switch (seg.type) {
-        case SegmentType::String:
-            encodeText(seg, in, n, out, n);
-            break;
+        case SegmentType::String: encodeText(seg, in, n, out, n); break;
         case SegmentType::LString:
             encodeText(seg, in + 1, std::min<std::size_t>(in[0], n - 1), out, n);
             break;
         case SegmentType::ZString:
             encodeText(seg, in, static_cast<std::size_t>(std::find(in, in + n, 0) - in), out, n);
             break;
-        case SegmentType::Unsigned:
-            std::reverse_copy(in, in + n, out);
-            break;
+        case SegmentType::Unsigned: std::reverse_copy(in, in + n, out); break;
         case SegmentType::Integer:
             std::reverse_copy(in, in + n, out);
             out[0] ^= 0x80;
@@ -101,7 +97,8 @@ void encodeSegment(const KeySegment& seg, const unsigned char* in, unsigned char
             unsigned char digits[2 * maxKeyLength];
             const std::size_t count = 2 * n - 1;
             for (std::size_t i = 0; i < count; ++i) {
-                digits[i] = static_cast<unsigned char>(i % 2 == 0 ? in[i / 2] >> 4 : in[i / 2] & 0x0F);
+                digits[i] =
+                    static_cast<unsigned char>(i % 2 == 0 ? in[i / 2] >> 4 : in[i / 2] & 0x0F);
             }
             const unsigned sign = in[n - 1] & 0x0F;
             packSigned(sign == 0x0D || sign == 0x0B, digits, count, out, n);
@@ -113,10 +110,17 @@ void encodeSegment(const KeySegment& seg, const unsigned char* in, unsigned char
             for (std::size_t i = 0; i < n; ++i) {
                 unsigned char c = in[i];
                 if (i + 1 == n) {
-                    if (c == '{') c = '0';
-                    else if (c >= 'A' && c <= 'I') c = static_cast<unsigned char>('1' + (c - 'A'));
-                    else if (c == '}') { c = '0'; negative = true; }
-                    else if (c >= 'J' && c <= 'R') { c = static_cast<unsigned char>('1' + (c - 'J')); negative = true; }
+                    if (c == '{')
+                        c = '0';
+                    else if (c >= 'A' && c <= 'I')
+                        c = static_cast<unsigned char>('1' + (c - 'A'));
+                    else if (c == '}') {
+                        c = '0';
+                        negative = true;
+                    } else if (c >= 'J' && c <= 'R') {
+                        c = static_cast<unsigned char>('1' + (c - 'J'));
+                        negative = true;
+                    }
                 }
                 digits[i] = (c >= '0' && c <= '9') ? static_cast<unsigned char>(c - '0') : 0;
             }

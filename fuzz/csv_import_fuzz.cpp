@@ -31,7 +31,9 @@ constexpr Target kTargets[] = {
 // A file that has taken this many records is made again, empty.
 constexpr std::uint32_t kRecreateAt = 20000;
 
-std::string dataPath(const Target& t) { return fuzz_support::scratchPath(std::string(t.base) + ".dat"); }
+std::string dataPath(const Target& t) {
+    return fuzz_support::scratchPath(std::string(t.base) + ".dat");
+}
 
 void createEmpty(const Target& t) {
     using namespace engine;
@@ -83,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::uint32_t before = recordCount(target);
     std::ostringstream out, err;
-    const int code = nubodat::runCommand({"import", dataPath(target), csv, "--layout", target.layout}, out, err);
+    const int code =
+        nubodat::runCommand({"import", dataPath(target), csv, "--layout", target.layout}, out, err);
     const std::uint32_t after = recordCount(target);
 
     if (code == 0) {

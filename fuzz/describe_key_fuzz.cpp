@@ -33,7 +33,8 @@ scripted::Answer arbitraryAnswer(FuzzedDataProvider& input) {
 void checkEntry(const std::vector<unsigned char>& area) {
     const OpenFileEntry& entry = openFileTable.entries[findSlot(kFile)];
     if (entry.keyValue.size() > static_cast<std::size_t>(kKeyBufferSize - 1)) std::abort();
-    if (entry.recordLength < 0 || entry.recordLength > static_cast<std::int32_t>(area.size())) std::abort();
+    if (entry.recordLength < 0 || entry.recordLength > static_cast<std::int32_t>(area.size()))
+        std::abort();
 }
 
 }  // namespace

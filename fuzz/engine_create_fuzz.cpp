@@ -41,7 +41,8 @@ struct Call {
 
 void removeDataFile(const std::string& path) {
     std::error_code ec;
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(path + suffix, ec);
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        std::filesystem::remove(path + suffix, ec);
 }
 
 }  // namespace
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         open.setKeyText(dataPath);
         std::uint32_t ownerLength = 0;
         if (std::filesystem::exists(dataPath) &&
-            open.run(engine::op::open, ownerLength, static_cast<std::uint8_t>(dataPath.size()), 0) == 0) {
+            open.run(engine::op::open, ownerLength, static_cast<std::uint8_t>(dataPath.size()),
+                     0) == 0) {
             std::abort();  // a refused description left a file that opens
         }
         removeDataFile(dataPath);
@@ -79,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Call file;
     file.setKeyText(dataPath);
     std::uint32_t ownerLength = 0;
-    if (file.run(engine::op::open, ownerLength, static_cast<std::uint8_t>(dataPath.size()), 0) != 0) std::abort();
+    if (file.run(engine::op::open, ownerLength, static_cast<std::uint8_t>(dataPath.size()), 0) != 0)
+        std::abort();
 
     std::memset(file.data, ' ', sizeof file.data);
     std::memset(file.key, ' ', engine::maxKeyLength);
@@ -88,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int16_t recordLength = coding::getI16(file.data + engine::filespec::recordLength);
     const unsigned keyCount = file.data[engine::filespec::keyCount];
     if (recordLength <= 0 || recordLength > kDataBufferSize) std::abort();
-    if (recordLength != coding::getI16(coding::bytes(description) + engine::filespec::recordLength)) std::abort();
+    if (recordLength != coding::getI16(coding::bytes(description) + engine::filespec::recordLength))
+        std::abort();
 
     // Records made of the dictionary's own bytes, so that their keys vary
     // with the input; each one inserted must be found again by its key.

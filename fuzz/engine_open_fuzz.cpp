@@ -37,7 +37,8 @@ void walk(engine::Client& file, std::uint16_t first, std::uint16_t next, std::in
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzz_support::scratchPath("Fuzz.dat");
     std::error_code ec;
-    for (const char* suffix : {"-journal", "-wal", "-shm"}) std::filesystem::remove(path + suffix, ec);
+    for (const char* suffix : {"-journal", "-wal", "-shm"})
+        std::filesystem::remove(path + suffix, ec);
     fuzz_support::writeWhole(path, std::string(reinterpret_cast<const char*>(data), size));
 
     engine::Client file;

@@ -33,7 +33,9 @@ inline const std::string& scratchDir() {
     return dir;
 }
 
-inline std::string scratchPath(const std::string& name) { return scratchDir() + name; }
+inline std::string scratchPath(const std::string& name) {
+    return scratchDir() + name;
+}
 
 // Replaces the file at `path` with `bytes`.
 inline void writeWhole(const std::string& path, const std::string& bytes) {

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // per character at worst: the text is kept short enough for the result
     // to stay near a million characters, so that runs stay fast.
     const std::size_t room = static_cast<std::size_t>(std::abs(width) + std::abs(indent)) + 1;
-    const std::string text = input.ConsumeRandomLengthString(std::min<std::size_t>(600, 1000000 / room + 1));
+    const std::string text =
+        input.ConsumeRandomLengthString(std::min<std::size_t>(600, 1000000 / room + 1));
 
     std::string laidOut = text;
     layoutParagraph(laidOut, indent, width, alignment);

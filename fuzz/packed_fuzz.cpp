@@ -24,13 +24,17 @@ bool allPackedDigits(const std::string& packed) {
 std::size_t dottedDigits(const std::string& code) {
     const auto dots = static_cast<std::size_t>(std::count(code.begin(), code.end(), '.'));
     const bool wideFirst = (code.size() == 6 && dots == 0) || (code.size() == 11 && dots < 2);
-    const std::string lastGroup = code.substr(code.rfind('.') == std::string::npos ? 0 : code.rfind('.') + 1);
-    const std::size_t groups = dots + 1 - (lastGroup.find_first_not_of(' ') == std::string::npos ? 1 : 0);
+    const std::string lastGroup =
+        code.substr(code.rfind('.') == std::string::npos ? 0 : code.rfind('.') + 1);
+    const std::size_t groups =
+        dots + 1 - (lastGroup.find_first_not_of(' ') == std::string::npos ? 1 : 0);
     if (groups == 0) return 0;
     return groups * 4 + (wideFirst ? 2 : 0);
 }
 
-platform::LocalDate fixedDate() { return {2026, 5, 17}; }
+platform::LocalDate fixedDate() {
+    return {2026, 5, 17};
+}
 
 }  // namespace
 

@@ -11,7 +11,9 @@
 
 namespace {
 
-bool isTruth(std::int16_t value) { return value == -1 || value == 0; }
+bool isTruth(std::int16_t value) {
+    return value == -1 || value == 0;
+}
 
 }  // namespace
 

@@ -13,7 +13,9 @@ struct DateParts {
     bool longYear = false;  // written with more than 3 characters
 };
 
-std::int16_t fieldValue(const std::string& field) { return roundToInt16(leadingNumber(field)); }
+std::int16_t fieldValue(const std::string& field) {
+    return roundToInt16(leadingNumber(field));
+}
 
 std::size_t trimmedLength(const std::string& field) {
     const std::size_t first = field.find_first_not_of(' ');
@@ -21,7 +23,9 @@ std::size_t trimmedLength(const std::string& field) {
     return field.find_last_not_of(' ') - first + 1;
 }
 
-bool isSeparator(char c) { return c == '.' || c == '/' || c == '-'; }
+bool isSeparator(char c) {
+    return c == '.' || c == '/' || c == '-';
+}
 
 // Day, month and year of a date text: three fields split by separators, or
 // the positional form DDMMYY[YY] when there is no separator. False when the

@@ -7,9 +7,13 @@
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-bool isLeadingBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isLeadingBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 }  // namespace
 
@@ -44,7 +48,8 @@ double leadingNumber(const std::string& text) {
     double value = 0.0;
     const auto result = std::from_chars(number.data(), number.data() + number.size(), value,
                                         std::chars_format::fixed);
-    if (result.ec == std::errc::result_out_of_range) value = std::numeric_limits<double>::infinity();
+    if (result.ec == std::errc::result_out_of_range)
+        value = std::numeric_limits<double>::infinity();
     return negative ? -value : value;
 }
 

@@ -3,7 +3,9 @@
 
 namespace {
 
-int digitValue(char c) { return c >= '0' && c <= '9' ? c - '0' : 0; }
+int digitValue(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : 0;
+}
 
 }  // namespace
 

@@ -59,8 +59,10 @@ char32_t decodeUtf8(const std::string& s, std::size_t& i) {
     for (int k = 1; ok && k < length; ++k) {
         const std::size_t at = i + static_cast<std::size_t>(k);
         const auto b = at < s.size() ? static_cast<unsigned char>(s[at]) : 0;
-        if ((b & 0xC0) != 0x80) ok = false;
-        else cp = (cp << 6) | static_cast<char32_t>(b & 0x3F);
+        if ((b & 0xC0) != 0x80)
+            ok = false;
+        else
+            cp = (cp << 6) | static_cast<char32_t>(b & 0x3F);
     }
     if (ok && cp >= minimum && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF)) {
         i += static_cast<std::size_t>(length);

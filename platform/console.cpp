@@ -8,10 +8,16 @@ namespace {
 const ConsoleBackend* g_backend = nullptr;
 }
 
-void setConsoleBackend(const ConsoleBackend* backend) { g_backend = backend; }
+void setConsoleBackend(const ConsoleBackend* backend) {
+    g_backend = backend;
+}
 
-const ConsoleBackend& console() { return g_backend != nullptr ? *g_backend : systemConsole(); }
+const ConsoleBackend& console() {
+    return g_backend != nullptr ? *g_backend : systemConsole();
+}
 
-void beep() { console().beep(); }
+void beep() {
+    console().beep();
+}
 
 }  // namespace platform

@@ -18,12 +18,18 @@ void getCursor(int& row, int& column) {
     row = g_console.screen.cursorRow;
     column = g_console.screen.cursorColumn;
 }
-void setCursor(int row, int column) { g_console.screen.moveCursor(row, column); }
+void setCursor(int row, int column) {
+    g_console.screen.moveCursor(row, column);
+}
 void readCell(int row, int column, unsigned char& character, unsigned char& attribute) {
     g_console.screen.cell(row, column, character, attribute);
 }
-void setColours(int foreground, int background) { g_console.screen.setColours(foreground, background); }
-void writeText(const std::string& oemText) { g_console.screen.write(oemText); }
+void setColours(int foreground, int background) {
+    g_console.screen.setColours(foreground, background);
+}
+void writeText(const std::string& oemText) {
+    g_console.screen.write(oemText);
+}
 void discardKeys() {
     g_console.typedAhead.clear();
     g_console.events.emplace_back("discardKeys");
@@ -45,13 +51,17 @@ const ConsoleBackend kMemory = {hideCursor, windowSize, getCursor,   setCursor, 
 
 }  // namespace
 
-MemoryConsole& memoryConsole() { return g_console; }
+MemoryConsole& memoryConsole() {
+    return g_console;
+}
 
 void resetMemoryConsole(int rows, int columns) {
     g_console = MemoryConsole{};
     g_console.screen.reset(rows, columns);
 }
 
-const ConsoleBackend& memoryConsoleBackend() { return kMemory; }
+const ConsoleBackend& memoryConsoleBackend() {
+    return kMemory;
+}
 
 }  // namespace platform

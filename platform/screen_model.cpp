@@ -57,7 +57,8 @@ std::string ScreenModel::rowText(int row) const {
     if (row < 1 || row > rows) return {};
     const auto start = static_cast<std::size_t>(row - 1) * static_cast<std::size_t>(columns);
     return std::string(characters.begin() + static_cast<std::ptrdiff_t>(start),
-                       characters.begin() + static_cast<std::ptrdiff_t>(start + static_cast<std::size_t>(columns)));
+                       characters.begin() +
+                           static_cast<std::ptrdiff_t>(start + static_cast<std::size_t>(columns)));
 }
 
 }  // namespace platform

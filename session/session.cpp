@@ -17,7 +17,9 @@ std::string directoryText(std::string dir) {
     return dir;
 }
 
-std::int16_t numericValue(const std::string& text) { return roundToInt16(leadingNumber(text)); }
+std::int16_t numericValue(const std::string& text) {
+    return roundToInt16(leadingNumber(text));
+}
 
 // The first three characters of `text`, padded with spaces.
 std::string languageText(const std::string& text) {

@@ -68,7 +68,8 @@ void commandCheck(const Args& args, std::ostream& out) {
                                " records forward, Stat counts " + std::to_string(d.recordCount));
         std::reverse(backward.records.begin(), backward.records.end());
         if (backward.records != forward.records)
-            problems.push_back(name + ": the backward walk does not give the forward records reversed");
+            problems.push_back(name +
+                               ": the backward walk does not give the forward records reversed");
         std::sort(forward.records.begin(), forward.records.end());
         if (k == 0) {
             reference = forward.records;

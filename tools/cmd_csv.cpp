@@ -22,15 +22,17 @@ const Layout& chooseLayout(const ParsedArgs& p, const std::string& path) {
     }
     const Layout* l = layoutForPath(path);
     if (l == nullptr)
-        throw Error(path + ": no CSV layout for this file's name; name one with --layout "
-                           "properties, owners or collections");
+        throw Error(path +
+                    ": no CSV layout for this file's name; name one with --layout "
+                    "properties, owners or collections");
     return *l;
 }
 
 void checkLength(const Layout& layout, const Description& d, const std::string& path) {
     if (static_cast<std::size_t>(d.recordLength) < layout.minRecordLength())
-        throw Error(path + ": records of " + std::to_string(d.recordLength) + " bytes are too short for the " +
-                    layout.name + " layout, which needs " + std::to_string(layout.minRecordLength()));
+        throw Error(path + ": records of " + std::to_string(d.recordLength) +
+                    " bytes are too short for the " + layout.name + " layout, which needs " +
+                    std::to_string(layout.minRecordLength()));
 }
 
 std::vector<std::string> rowOf(const Layout& layout, const std::string& record) {
@@ -62,7 +64,8 @@ std::string table(const std::vector<std::vector<std::string>>& rows) {
 }
 
 bool sameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
                return std::tolower(x) == std::tolower(y);
            });
 }
@@ -81,17 +84,19 @@ std::size_t checkHeader(const Layout& layout, const CsvLine& header, const std::
     if (!ok) {
         std::string expected;
         for (const std::string& c : columns) expected += (expected.empty() ? "" : ",") + c;
-        fail(origin, header.number, std::string("the header does not match the ") + layout.name +
-                                        " layout: expected " + expected + " (\"other\" may be left out)");
+        fail(origin, header.number,
+             std::string("the header does not match the ") + layout.name + " layout: expected " +
+                 expected + " (\"other\" may be left out)");
     }
     return n;
 }
 
-std::string recordOf(const Layout& layout, const CsvLine& line, std::size_t columns, int recordLength,
-                     const std::string& origin) {
+std::string recordOf(const Layout& layout, const CsvLine& line, std::size_t columns,
+                     int recordLength, const std::string& origin) {
     if (line.fields.size() != columns)
-        fail(origin, line.number, std::to_string(line.fields.size()) + " fields, but the header has " +
-                                      std::to_string(columns));
+        fail(origin, line.number,
+             std::to_string(line.fields.size()) + " fields, but the header has " +
+                 std::to_string(columns));
     std::string record(static_cast<std::size_t>(recordLength), ' ');
     for (std::size_t i = 0; i < layout.fields.size(); ++i)
         parseField(layout.fields[i], line.fields[i], record, origin, line.number);
@@ -100,8 +105,9 @@ std::string recordOf(const Layout& layout, const CsvLine& line, std::size_t colu
         const std::size_t size = otherBytes(layout, record).size();
         std::string bytes;
         if (!text.empty() && (!fromHex(text, bytes) || bytes.size() != size))
-            fail(origin, line.number, "field \"other\": not empty and not the " + std::to_string(2 * size) +
-                                          " hexadecimal digits of the bytes outside the fields");
+            fail(origin, line.number,
+                 "field \"other\": not empty and not the " + std::to_string(2 * size) +
+                     " hexadecimal digits of the bytes outside the fields");
         if (!text.empty()) putOtherBytes(layout, bytes, record);
     }
     return record;
@@ -121,7 +127,8 @@ void commandExport(const Args& args, std::ostream& out) {
     for (const std::string& r : readAllRecords(file, d)) rows.push_back(rowOf(layout, r));
     std::string text;
     if (p.has("table")) {
-        const bool anyOther = std::any_of(rows.begin() + 1, rows.end(), [](const auto& r) { return !r.back().empty(); });
+        const bool anyOther = std::any_of(rows.begin() + 1, rows.end(),
+                                          [](const auto& r) { return !r.back().empty(); });
         if (!anyOther)
             for (auto& r : rows) r.pop_back();
         text = table(rows);
@@ -141,8 +148,9 @@ namespace {
 constexpr int kOpenExclusive = -4;
 
 // The records of the CSV file `source` in the layout of `path`.
-std::vector<std::string> csvRecords(const ParsedArgs& p, const std::string& path, const std::string& source,
-                                    RecordFile& file, Description& d, int mode, std::vector<long>* lineNumbers) {
+std::vector<std::string> csvRecords(const ParsedArgs& p, const std::string& path,
+                                    const std::string& source, RecordFile& file, Description& d,
+                                    int mode, std::vector<long>* lineNumbers) {
     const Layout& layout = chooseLayout(p, path);
     openWithDescription(file, path, d, mode);
     checkLength(layout, d, path);
@@ -159,7 +167,8 @@ std::vector<std::string> csvRecords(const ParsedArgs& p, const std::string& path
 
 // The record of the file whose key 0 equals that of `record`, found by a
 // unique key 0; false when there is none.
-bool recordWithKeyOf(RecordFile& file, const Description& d, const std::string& record, std::string& found) {
+bool recordWithKeyOf(RecordFile& file, const Description& d, const std::string& record,
+                     std::string& found) {
     std::string key = keyValueOf(d.keys[0], record);
     const std::int16_t s = file.getEqual(0, key, found);
     if (s == status::kOk) return true;
@@ -169,7 +178,8 @@ bool recordWithKeyOf(RecordFile& file, const Description& d, const std::string& 
 
 void requireUniqueKey0(const Description& d, const std::string& path, const char* what) {
     if (d.keys[0].duplicates())
-        throw Error(path + ": key 0 allows duplicates, so a row does not name one record to " + what);
+        throw Error(path + ": key 0 allows duplicates, so a row does not name one record to " +
+                    what);
 }
 
 }  // namespace
@@ -209,14 +219,16 @@ void commandDelete(const Args& args, std::ostream& out) {
     RecordFile file;
     Description d;
     std::vector<long> numbers;
-    const std::vector<std::string> rows = csvRecords(p, path, source, file, d, kOpenExclusive, &numbers);
+    const std::vector<std::string> rows =
+        csvRecords(p, path, source, file, d, kOpenExclusive, &numbers);
     requireUniqueKey0(d, path, "delete");
     std::vector<std::string> removals;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         std::string found;
         if (!recordWithKeyOf(file, d, rows[i], found))
             fail(source, numbers[i], "no record has this row's key 0; nothing was deleted");
-        if (std::find(removals.begin(), removals.end(), found) == removals.end()) removals.push_back(found);
+        if (std::find(removals.begin(), removals.end(), found) == removals.end())
+            removals.push_back(found);
     }
     changeAllOrNothing(file, d, removals, {}, source);
     out << path << ": " << removals.size() << " records deleted\n";

@@ -64,7 +64,8 @@ void commandCreate(const Args& args, std::ostream& out) {
     const std::string& path = p.positional[0];
     const Description d = loadDescription(p.option("from"));
     const std::int16_t s = RecordFile::create(path, d);
-    if (s == status::kFileExists) throw Error(path + ": the file already exists; nothing was changed");
+    if (s == status::kFileExists)
+        throw Error(path + ": the file already exists; nothing was changed");
     if (s != status::kOk) throw Error(path + ": cannot be created: " + statusText(s));
     out << path << ": created, empty, record length " << d.recordLength << "\n";
 }

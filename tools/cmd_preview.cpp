@@ -46,8 +46,10 @@ void previewOwner() {
         } else {
             setCollectionIdentity();
             std::int16_t status = 0;
-            seekByKey(kCollectionsFile, 0,
-                      std::string(reinterpret_cast<const char*>(CobramHRecord), cobram::identitySize), 0, status);
+            seekByKey(
+                kCollectionsFile, 0,
+                std::string(reinterpret_cast<const char*>(CobramHRecord), cobram::identitySize), 0,
+                status);
             std::int32_t stored = 0;
             if (status == 0)
                 o.outcome = PreviewOutcome::Exists;
@@ -119,7 +121,8 @@ IssuePreview previewIssue(const std::string& root, const std::string& workFile) 
     std::int16_t status = 0;
     openDataFile(kPropertiesFile, data + "FinquesH", FinquesHRecord, kFinquesHRecordSize, status);
     openDataFile(kOwnersFile, data + "PropietH", PropietHRecord, kPropietHRecordSize, status);
-    if (collections) openDataFile(kCollectionsFile, data + "CobramH", CobramHRecord, kCobramHRecordSize, status);
+    if (collections)
+        openDataFile(kCollectionsFile, data + "CobramH", CobramHRecord, kCobramHRecordSize, status);
     previewed = &result.owners;
     scanOwners(previewOwner);
     previewed = nullptr;
@@ -135,18 +138,21 @@ void commandPreview(const Args& args, std::ostream& out) {
     const std::string unit = p.has("unit") ? " (" + p.option("unit") + ")" : "";
 
     std::string text = "Work file " + p.positional[1] + ": issue date " +
-                       (r.issueDate.empty() ? "none (zero date)" : r.issueDate) + ", issue number " +
-                       (r.issueNumber.empty() ? "blank" : r.issueNumber) + "\n";
+                       (r.issueDate.empty() ? "none (zero date)" : r.issueDate) +
+                       ", issue number " + (r.issueNumber.empty() ? "blank" : r.issueNumber) + "\n";
     for (const std::string& w : r.warnings) text += "  warning: " + w + "\n";
     if (r.warnings.empty()) text += "  no mistakes found in the work file\n";
     if (!r.dateUsable) {
-        text += "\nThe issue date cannot be issued: the program bills nobody and inserts nothing.\n";
+        text +=
+            "\nThe issue date cannot be issued: the program bills nobody and inserts nothing.\n";
         writeStandardOutput(out, text);
         return;
     }
 
-    text += "\nproperty  owner  method  series  takes part                                      concepts due  total" +
-            unit + "  flagged" + unit + "  collection\n";
+    text +=
+        "\nproperty  owner  method  series  takes part                                      "
+        "concepts due  total" +
+        unit + "  flagged" + unit + "  collection\n";
     std::size_t selected = 0, toInsert = 0;
     struct Sums {
         std::size_t count = 0;
@@ -163,7 +169,9 @@ void commandPreview(const Args& args, std::ostream& out) {
             case PreviewOutcome::NotSelected: outcome = "-"; break;
             case PreviewOutcome::NothingDue: outcome = "none: nothing due"; break;
             case PreviewOutcome::Exists: outcome = "exists already"; break;
-            case PreviewOutcome::OutOfRange: outcome = "not stored: sum beyond 32 bits (db.log status 1008)"; break;
+            case PreviewOutcome::OutOfRange:
+                outcome = "not stored: sum beyond 32 bits (db.log status 1008)";
+                break;
             case PreviewOutcome::Insert: outcome = std::string("insert, state ") + o.state; break;
         }
         if (o.outcome == PreviewOutcome::Insert) {
@@ -175,18 +183,22 @@ void commandPreview(const Args& args, std::ostream& out) {
         }
         char line[512];
         const bool part = o.selection == kOwnerTakesPart;
-        std::snprintf(line, sizeof line, "%-8d  %-5d  %-6c  %04d    %-46s  %-12s  %-*s  %-*s  %s\n", o.property,
-                      o.owner, o.method == '\0' ? ' ' : o.method, o.series,
-                      (part ? "yes" : "no: " + selectionText(o.selection)).c_str(), part ? (due.empty() ? "none" : due.c_str()) : "-",
+        std::snprintf(line, sizeof line, "%-8d  %-5d  %-6c  %04d    %-46s  %-12s  %-*s  %-*s  %s\n",
+                      o.property, o.owner, o.method == '\0' ? ' ' : o.method, o.series,
+                      (part ? "yes" : "no: " + selectionText(o.selection)).c_str(),
+                      part ? (due.empty() ? "none" : due.c_str()) : "-",
                       static_cast<int>(5 + unit.size()), part ? amount(o.total).c_str() : "-",
-                      static_cast<int>(7 + unit.size()), part ? amount(o.flagged).c_str() : "-", outcome.c_str());
+                      static_cast<int>(7 + unit.size()), part ? amount(o.flagged).c_str() : "-",
+                      outcome.c_str());
         text += line;
     }
-    text += "\nOwners seen " + std::to_string(r.owners.size()) + ", taking part " + std::to_string(selected) +
-            ", collections to insert " + std::to_string(toInsert) + "\n";
+    text += "\nOwners seen " + std::to_string(r.owners.size()) + ", taking part " +
+            std::to_string(selected) + ", collections to insert " + std::to_string(toInsert) + "\n";
     for (const auto& [key, s] : byMethodState)
-        text += "  method " + key.substr(0, 1) + ", state " + key.substr(2) + ": " + std::to_string(s.count) +
-                (s.count == 1 ? " collection" : " collections") + ", total " + amount(s.total) + unit + ", flagged " + amount(s.flagged) + unit + "\n";
+        text += "  method " + key.substr(0, 1) + ", state " + key.substr(2) + ": " +
+                std::to_string(s.count) + (s.count == 1 ? " collection" : " collections") +
+                ", total " + amount(s.total) + unit + ", flagged " + amount(s.flagged) + unit +
+                "\n";
     text += "Nothing was written.\n";
     writeStandardOutput(out, text);
 }

@@ -35,8 +35,10 @@ void commandLoad(const Args& args, std::ostream& out) {
     // A save always ends with the end mark: without it the file may have
     // been cut short at a record boundary, which no record shows.
     if ((bytes.empty() || bytes.back() != kSequentialEnd) && !p.has("no-end-mark"))
-        fail(source, 0, "the end mark (Ctrl-Z) is missing after record " + std::to_string(records.size()) +
-                            ": the file may be cut short; nothing was loaded (--no-end-mark loads it as it is)");
+        fail(source, 0,
+             "the end mark (Ctrl-Z) is missing after record " + std::to_string(records.size()) +
+                 ": the file may be cut short; nothing was loaded (--no-end-mark loads it as it "
+                 "is)");
     insertAllOrNothing(file, d, records, source,
                        [](std::size_t i) { return "record " + std::to_string(i + 1); });
     out << p.positional[0] << ": " << records.size() << " records loaded\n";

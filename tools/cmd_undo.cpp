@@ -59,13 +59,16 @@ void commandUndo(const Args& args, std::ostream& out) {
         // The work file read as the issue run reads it, so the same bytes are found.
         createRunTables();
         readRunParameters(p.option("work"));
-        if (issueDateUsable() == 0) fail(p.option("work"), 1, "the issue date cannot be issued: the run made nothing");
+        if (issueDateUsable() == 0)
+            fail(p.option("work"), 1, "the issue date cannot be issued: the run made nothing");
         date = runParameters.issueDate;
-        number = runParameters.issueNumber.empty() ? std::string(" ") : runParameters.issueNumber.substr(0, 1);
+        number = runParameters.issueNumber.empty() ? std::string(" ")
+                                                   : runParameters.issueNumber.substr(0, 1);
         from = runParameters.ownerFrom;
         to = runParameters.ownerTo;
     } else {
-        if (!p.has("date") || !p.has("issue")) throw UsageError("--date and --issue (or --work) are required");
+        if (!p.has("date") || !p.has("issue"))
+            throw UsageError("--date and --issue (or --work) are required");
         int day = 0, month = 0, year = 0;
         parseIssueDate(p.option("date"), "date", day, month, year);
         char digits[16];
@@ -95,8 +98,8 @@ void commandUndo(const Args& args, std::ostream& out) {
     std::vector<std::string> removals;
     for (const std::string& r : readAllRecords(file, d)) {
         const std::string key = r.substr(cobram::ownerKey, 4);
-        if (r.compare(cobram::issueDate, 4, date) == 0 && r.compare(cobram::issueNumber, 1, number) == 0 &&
-            key >= from && key <= to)
+        if (r.compare(cobram::issueDate, 4, date) == 0 &&
+            r.compare(cobram::issueNumber, 1, number) == 0 && key >= from && key <= to)
             removals.push_back(r);
     }
     const std::string issue = number == " " ? "blank" : unpackDigits(number);
@@ -112,8 +115,8 @@ void commandUndo(const Args& args, std::ostream& out) {
         std::snprintf(line, sizeof line, "%-8d  %-5d  %-5d  %-7d  %c\n",
                       static_cast<int>(leadingNumber(unpackDigits(r.substr(0, 2)))),
                       static_cast<int>(leadingNumber(unpackDigits(r.substr(2, 2)))),
-                      coding::getI32(b + cobram::totalAmount), coding::getI32(b + cobram::flaggedAmount),
-                      r[cobram::state]);
+                      coding::getI32(b + cobram::totalAmount),
+                      coding::getI32(b + cobram::flaggedAmount), r[cobram::state]);
         list += line;
     }
     writeStandardOutput(out, list);

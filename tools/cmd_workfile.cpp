@@ -13,13 +13,16 @@ bool digitsOnly(const std::string& s) {
 }
 
 // "F-L": two numbers of 0 to 9999, the first not above the second.
-void parseBounds(const std::string& text, const std::string& option, int max, int& first, int& last) {
+void parseBounds(const std::string& text, const std::string& option, int max, int& first,
+                 int& last) {
     const std::size_t dash = text.find('-');
-    const std::string a = text.substr(0, dash), b = dash == std::string::npos ? a : text.substr(dash + 1);
+    const std::string a = text.substr(0, dash),
+                      b = dash == std::string::npos ? a : text.substr(dash + 1);
     if (!digitsOnly(a) || !digitsOnly(b) || a.size() > 4 || b.size() > 4 || std::stoi(a) > max ||
         std::stoi(b) > max || std::stoi(a) > std::stoi(b))
-        throw UsageError("--" + option + " \"" + text + "\": FIRST-LAST with 0 <= FIRST <= LAST <= " +
-                         std::to_string(max) + " was expected");
+        throw UsageError("--" + option + " \"" + text +
+                         "\": FIRST-LAST with 0 <= FIRST <= LAST <= " + std::to_string(max) +
+                         " was expected");
     first = std::stoi(a);
     last = std::stoi(b);
 }
@@ -28,7 +31,9 @@ void parseBounds(const std::string& text, const std::string& option, int max, in
 
 void commandWorkFile(const Args& args, std::ostream& out) {
     const ParsedArgs p = parseArgs(
-        args, {"date", "issue", "from", "to", "methods", "series-a", "series-b", "series-f", "concepts"}, {}, 1, 1);
+        args,
+        {"date", "issue", "from", "to", "methods", "series-a", "series-b", "series-f", "concepts"},
+        {}, 1, 1);
     for (const char* required : {"date", "issue", "methods", "concepts"})
         if (!p.has(required)) throw UsageError(std::string("--") + required + " is required");
     WorkFileSettings s;
@@ -45,13 +50,15 @@ void commandWorkFile(const Args& args, std::ostream& out) {
     for (char m : methods) {
         const std::size_t i = letters.find(m);
         if (i == std::string::npos)
-            throw UsageError(std::string("--methods: \"") + m + "\" is not a payment method (A, B or F)");
+            throw UsageError(std::string("--methods: \"") + m +
+                             "\" is not a payment method (A, B or F)");
         s.methods[i] = true;
     }
     const char* seriesOptions[] = {"series-a", "series-b", "series-f"};
     for (std::size_t i = 0; i < 3; ++i)
         if (p.has(seriesOptions[i]))
-            parseBounds(p.option(seriesOptions[i]), seriesOptions[i], 9999, s.seriesFrom[i], s.seriesTo[i]);
+            parseBounds(p.option(seriesOptions[i]), seriesOptions[i], 9999, s.seriesFrom[i],
+                        s.seriesTo[i]);
 
     const std::string concepts = p.option("concepts");
     if (concepts == "all") {
@@ -72,9 +79,10 @@ void commandWorkFile(const Args& args, std::ostream& out) {
     const std::string& target = p.positional[0];
     writeOutput(target, workFileText(s), out);
     if (target != kStandardStream) {
-        char issue[3] = {static_cast<char>('0' + s.issueNumber / 10), static_cast<char>('0' + s.issueNumber % 10), 0};
-        out << target << ": work file for the issue of " << workFileLines(workFileText(s))[0] << ", issue number "
-            << issue << "\n";
+        char issue[3] = {static_cast<char>('0' + s.issueNumber / 10),
+                         static_cast<char>('0' + s.issueNumber % 10), 0};
+        out << target << ": work file for the issue of " << workFileLines(workFileText(s))[0]
+            << ", issue number " << issue << "\n";
     }
 }
 

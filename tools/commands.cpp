@@ -18,9 +18,12 @@ const Entry kCommands[] = {
     {"dict", commandDict,
      "  dict SOURCE.ddf --out DICT.xdf   dictionary file from its readable source\n"
      "  dict DICT.xdf                    readable source of a dictionary file\n"},
-    {"create", commandCreate, "  create FILE --from DICT          empty data file (DICT: .xdf or readable source)\n"},
-    {"stat", commandStat, "  stat FILE                        record length, page size, records, keys\n"},
-    {"save", commandSave, "  save FILE [OUT]                  every record to the sequential layout\n"},
+    {"create", commandCreate,
+     "  create FILE --from DICT          empty data file (DICT: .xdf or readable source)\n"},
+    {"stat", commandStat,
+     "  stat FILE                        record length, page size, records, keys\n"},
+    {"save", commandSave,
+     "  save FILE [OUT]                  every record to the sequential layout\n"},
     {"load", commandLoad,
      "  load FILE IN [--no-end-mark]     records from the sequential layout, all or nothing;\n"
      "                                   refuses a file without its end mark unless told\n"},
@@ -34,7 +37,8 @@ const Entry kCommands[] = {
     {"delete", commandDelete,
      "  delete FILE IN [--layout L]      removes the records whose key 0 a CSV row gives,\n"
      "                                   all or nothing\n"},
-    {"check", commandCheck, "  check FILE                       walks every key and confirms the counts\n"},
+    {"check", commandCheck,
+     "  check FILE                       walks every key and confirms the counts\n"},
     {"workfile", commandWorkFile,
      "  workfile OUT --date DD/MM/YYYY --issue N [--from P/O] [--to P/O]\n"
      "           [--methods ABF] [--series-a F-L] [--series-b F-L] [--series-f F-L]\n"
@@ -49,14 +53,19 @@ const Entry kCommands[] = {
      "                                   removes the collections of one issue, all or nothing\n"},
 };
 
-std::string commandUsage(const Entry& c) { return "usage: nubodat " + std::string(c.usage).substr(2); }
+std::string commandUsage(const Entry& c) {
+    return "usage: nubodat " + std::string(c.usage).substr(2);
+}
 
 }  // namespace
 
-std::string versionText() { return "nubodat " NUBODAT_VERSION " - data files of the Nubo suite\n"; }
+std::string versionText() {
+    return "nubodat " NUBODAT_VERSION " - data files of the Nubo suite\n";
+}
 
 std::string usageText() {
-    std::string text = "usage: nubodat COMMAND ARGUMENTS  (nubodat COMMAND --help, nubodat --version)\n\n";
+    std::string text =
+        "usage: nubodat COMMAND ARGUMENTS  (nubodat COMMAND --help, nubodat --version)\n\n";
     for (const Entry& c : kCommands) text += c.usage;
     text +=
         "\n"
@@ -74,7 +83,8 @@ std::string ParsedArgs::option(const std::string& name) const {
 }
 
 bool ParsedArgs::has(const std::string& name) const {
-    return std::any_of(options.begin(), options.end(), [&](const auto& o) { return o.first == name; });
+    return std::any_of(options.begin(), options.end(),
+                       [&](const auto& o) { return o.first == name; });
 }
 
 ParsedArgs parseArgs(const Args& args, const std::vector<std::string>& valued,
@@ -88,10 +98,12 @@ ParsedArgs parseArgs(const Args& args, const std::vector<std::string>& valued,
         const std::string& a = args[i];
         if (a.size() > 2 && a.rfind("--", 0) == 0) {
             const std::size_t equals = a.find('=');
-            const std::string name = a.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            const std::string name =
+                a.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
             if (equals != std::string::npos) {
                 if (!in(valued, name))
-                    throw UsageError(in(flags, name) ? "option --" + name + " takes no value" : "unknown option " + a);
+                    throw UsageError(in(flags, name) ? "option --" + name + " takes no value"
+                                                     : "unknown option " + a);
                 p.options.emplace_back(name, a.substr(equals + 1));
             } else if (in(flags, name)) {
                 p.options.emplace_back(name, "");

@@ -17,7 +17,8 @@ char separatorOf(const std::string& text, std::size_t at) {
         const std::string line = text.substr(at, end - at);
         at = end + 1;
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        return line.find(',') == std::string::npos && line.find(';') != std::string::npos ? ';' : ',';
+        return line.find(',') == std::string::npos && line.find(';') != std::string::npos ? ';'
+                                                                                          : ',';
     }
     return ',';
 }
@@ -59,8 +60,9 @@ std::vector<CsvLine> parseCsv(const std::string& text, const std::string& origin
                     field += line[i++];
                 }
                 if (i < line.size() && line[i] != separator)
-                    fail(origin, number, "text follows the closing quote of field " +
-                                             std::to_string(out.fields.size() + 1));
+                    fail(origin, number,
+                         "text follows the closing quote of field " +
+                             std::to_string(out.fields.size() + 1));
             } else {
                 while (i < line.size() && line[i] != separator) field += line[i++];
             }

@@ -10,7 +10,8 @@ void openWithDescription(RecordFile& file, const std::string& path, Description&
     if (s != status::kOk) throw Error(path + ": cannot be opened: " + statusText(s));
     s = file.stat(description);
     if (s != status::kOk) throw Error(path + ": Stat failed: " + statusText(s));
-    if (description.keys.empty()) throw Error(path + ": the file has no key to read its records by");
+    if (description.keys.empty())
+        throw Error(path + ": the file has no key to read its records by");
 }
 
 std::vector<std::string> readAllRecords(RecordFile& file, const Description& description,
@@ -78,7 +79,8 @@ void changeAllOrNothing(RecordFile& file, const Description& description,
         for (; inserted < insertions.size(); ++inserted) {
             const std::int16_t s = file.insert(insertions[inserted]);
             if (s != status::kOk) {
-                refusal = "record " + std::to_string(inserted + 1) + " to insert was refused: " + statusText(s);
+                refusal = "record " + std::to_string(inserted + 1) +
+                          " to insert was refused: " + statusText(s);
                 break;
             }
         }

@@ -56,10 +56,11 @@ void insertAllOrNothing(RecordFile& file, const Description& description,
         std::size_t undone = 0;
         for (std::size_t j = i; j-- > 0;)
             if (deleteRecord(file, description, records[j])) ++undone;
-        std::string message = origin + ", " + where(i) + ": the record manager refused the record: " +
-                              statusText(s) + "; ";
+        std::string message = origin + ", " + where(i) +
+                              ": the record manager refused the record: " + statusText(s) + "; ";
         message += undone == i ? "nothing was written"
-                               : std::to_string(i - undone) + " records inserted before it could not be removed";
+                               : std::to_string(i - undone) +
+                                     " records inserted before it could not be removed";
         throw Error(message);
     }
 }

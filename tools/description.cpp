@@ -22,7 +22,8 @@ std::vector<std::string> words(const std::string& line) {
     return out;
 }
 
-long number(const std::string& word, const std::string& origin, long line, const std::string& what) {
+long number(const std::string& word, const std::string& origin, long line,
+            const std::string& what) {
     long value = 0;
     const char* first = word.data();
     const char* last = word.data() + word.size();
@@ -72,8 +73,9 @@ void applyTypeWord(const std::string& word, Segment& s, const std::string& origi
         if (t > 255) fail(origin, line, "extended type " + word.substr(9) + " is beyond 255");
         s.extendedType = static_cast<std::uint8_t>(t);
     } else {
-        fail(origin, line, "unknown segment type \"" + word +
-                               "\" (string, binary, integer, unsigned or extended-N)");
+        fail(origin, line,
+             "unknown segment type \"" + word +
+                 "\" (string, binary, integer, unsigned or extended-N)");
     }
 }
 
@@ -111,8 +113,9 @@ std::string encodeDescription(const Description& d) {
 
 Description decodeDescription(const std::string& bytes, bool withCount, const std::string& origin) {
     if (bytes.size() < spec::kFileSpecSize)
-        fail(origin, 0, "the description holds " + std::to_string(bytes.size()) +
-                            " bytes, fewer than the 16 of a file specification");
+        fail(origin, 0,
+             "the description holds " + std::to_string(bytes.size()) +
+                 " bytes, fewer than the 16 of a file specification");
     const unsigned char* p = coding::bytes(bytes);
     Description d;
     d.recordLength = coding::getU16(p + spec::recordLength);
@@ -125,8 +128,9 @@ Description decodeDescription(const std::string& bytes, bool withCount, const st
         Key key;
         for (;;) {
             if (at + spec::kSegmentSpecSize > bytes.size())
-                fail(origin, 0, "key " + std::to_string(k) + " runs past the " +
-                                    std::to_string(bytes.size()) + " bytes of the description");
+                fail(origin, 0,
+                     "key " + std::to_string(k) + " runs past the " + std::to_string(bytes.size()) +
+                         " bytes of the description");
             const unsigned char* s = p + at;
             Segment seg;
             seg.position = coding::getU16(s + spec::segPosition);
@@ -145,19 +149,22 @@ Description decodeDescription(const std::string& bytes, bool withCount, const st
 
 void validateDescription(const Description& d, const std::string& origin) {
     if (d.recordLength < 1 || d.recordLength > spec::kMaxRecordLength)
-        fail(origin, 0, "record length " + std::to_string(d.recordLength) + " is outside 1 to 1536");
+        fail(origin, 0,
+             "record length " + std::to_string(d.recordLength) + " is outside 1 to 1536");
     if (d.pageSize < spec::kMinPageSize || d.pageSize > spec::kMaxPageSize || d.pageSize % 512 != 0)
-        fail(origin, 0, "page size " + std::to_string(d.pageSize) +
-                            " is not a multiple of 512 from 512 to 4096");
+        fail(origin, 0,
+             "page size " + std::to_string(d.pageSize) +
+                 " is not a multiple of 512 from 512 to 4096");
     for (std::size_t k = 0; k < d.keys.size(); ++k) {
         const std::string name = "key " + std::to_string(k);
         if (d.keys[k].segments.empty()) fail(origin, 0, name + " has no segment");
         for (const Segment& s : d.keys[k].segments) {
             if (s.length < 1 || s.position < 1 || s.position + s.length - 1 > d.recordLength)
-                fail(origin, 0, name + ": the segment at position " + std::to_string(s.position) +
-                                    " of length " + std::to_string(s.length) +
-                                    " does not lie inside the record of " +
-                                    std::to_string(d.recordLength) + " bytes");
+                fail(origin, 0,
+                     name + ": the segment at position " + std::to_string(s.position) +
+                         " of length " + std::to_string(s.length) +
+                         " does not lie inside the record of " + std::to_string(d.recordLength) +
+                         " bytes");
         }
     }
 }
@@ -190,10 +197,12 @@ Description parseDescriptionText(const std::string& text, const std::string& ori
             expect(2, "file-flags N");
             d.fileFlags = static_cast<std::uint16_t>(number(w[1], origin, line, "file flags"));
         } else if (head == "key") {
-            if (w.size() < 3) fail(origin, line, "expected \"key N unique|duplicates [modifiable]\"");
+            if (w.size() < 3)
+                fail(origin, line, "expected \"key N unique|duplicates [modifiable]\"");
             if (number(w[1], origin, line, "key number") != static_cast<long>(d.keys.size()))
-                fail(origin, line, "key " + w[1] + " out of order: the next key is " +
-                                       std::to_string(d.keys.size()));
+                fail(origin, line,
+                     "key " + w[1] + " out of order: the next key is " +
+                         std::to_string(d.keys.size()));
             keyFlags = 0;
             for (std::size_t i = 2; i < w.size(); ++i) {
                 if (w[i] == "unique") {
@@ -221,15 +230,17 @@ Description parseDescriptionText(const std::string& text, const std::string& ori
                 } else if (w[i] == "nocase") {
                     seg.flags |= spec::kNoCase;
                 } else if (w[i] == "extra-flags" && i + 1 < w.size()) {
-                    seg.flags |= static_cast<std::uint16_t>(number(w[++i], origin, line, "extra flags"));
+                    seg.flags |=
+                        static_cast<std::uint16_t>(number(w[++i], origin, line, "extra flags"));
                 } else {
                     fail(origin, line, "unknown segment attribute \"" + w[i] + "\"");
                 }
             }
             key.segments.push_back(seg);
         } else {
-            fail(origin, line, "unknown line \"" + head +
-                                   "\" (record-length, page-size, file-flags, key or segment)");
+            fail(origin, line,
+                 "unknown line \"" + head +
+                     "\" (record-length, page-size, file-flags, key or segment)");
         }
     }
     if (!haveRecord) fail(origin, 0, "no record-length line");
@@ -257,7 +268,8 @@ std::string formatDescriptionText(const Description& d) {
             out << "  segment " << s.position << " " << s.length << " " << type;
             if ((s.flags & spec::kDescending) != 0) out << " descending";
             if ((s.flags & spec::kNoCase) != 0) out << " nocase";
-            const std::uint16_t extra = s.flags & ~(covered | kKeyWords | kSegmentWords | spec::kSegmented);
+            const std::uint16_t extra =
+                s.flags & ~(covered | kKeyWords | kSegmentWords | spec::kSegmented);
             if (extra != 0) out << " extra-flags " << hex16(extra);
             out << "\n";
         }
@@ -276,8 +288,9 @@ Description decodeDictionary(const std::string& bytes, const std::string& origin
     if (bytes.size() < 2) fail(origin, 0, "too short for the length word of a dictionary");
     const int length = coding::getI16(coding::bytes(bytes));
     if (length < 0 || static_cast<std::size_t>(length) > bytes.size() - 2)
-        fail(origin, 0, "the length word " + std::to_string(length) + " does not fit the " +
-                            std::to_string(bytes.size() - 2) + " bytes that follow it");
+        fail(origin, 0,
+             "the length word " + std::to_string(length) + " does not fit the " +
+                 std::to_string(bytes.size() - 2) + " bytes that follow it");
     return decodeDescription(bytes.substr(2, static_cast<std::size_t>(length)), false, origin);
 }
 

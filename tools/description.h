@@ -30,14 +30,14 @@ namespace nubodat {
 namespace spec {
 constexpr std::size_t kFileSpecSize = engine::filespec::size;
 constexpr std::size_t kSegmentSpecSize = engine::segspec::size;
-constexpr std::size_t recordLength = engine::filespec::recordLength;  // 2
-constexpr std::size_t pageSize = engine::filespec::pageSize;          // 2
-constexpr std::size_t keyCount = engine::filespec::keyCount;          // 2
-constexpr std::size_t recordCount = engine::filespec::recordCount;    // 4, in a Stat answer
-constexpr std::size_t fileFlags = engine::filespec::fileFlags;        // 2
-constexpr std::size_t segPosition = engine::segspec::position;        // 2, 1-based
-constexpr std::size_t segLength = engine::segspec::length;            // 2
-constexpr std::size_t segFlags = engine::segspec::flags;              // 2
+constexpr std::size_t recordLength = engine::filespec::recordLength;    // 2
+constexpr std::size_t pageSize = engine::filespec::pageSize;            // 2
+constexpr std::size_t keyCount = engine::filespec::keyCount;            // 2
+constexpr std::size_t recordCount = engine::filespec::recordCount;      // 4, in a Stat answer
+constexpr std::size_t fileFlags = engine::filespec::fileFlags;          // 2
+constexpr std::size_t segPosition = engine::segspec::position;          // 2, 1-based
+constexpr std::size_t segLength = engine::segspec::length;              // 2
+constexpr std::size_t segFlags = engine::segspec::flags;                // 2
 constexpr std::size_t segExtendedType = engine::segspec::extendedType;  // 1
 
 constexpr std::uint16_t kDuplicates = engine::keyflag::duplicates;
@@ -60,7 +60,7 @@ constexpr int kMaxRecordLength = engine::maxRecordLength;  // the largest record
 struct Segment {
     int position = 1;  // 1-based
     int length = 0;
-    std::uint16_t flags = 0;     // as stored, kSegmented included
+    std::uint16_t flags = 0;  // as stored, kSegmented included
     std::uint8_t extendedType = 0;
 };
 

@@ -12,11 +12,19 @@ namespace {
 constexpr unsigned char kPackedZero = 128;
 constexpr unsigned char kPackedMax = 128 + 99;
 
-bool isPacked(unsigned char b) { return b >= kPackedZero && b <= kPackedMax; }
-int pairOf(unsigned char b) { return b - kPackedZero; }
-char packedPair(int v) { return static_cast<char>(kPackedZero + v); }
+bool isPacked(unsigned char b) {
+    return b >= kPackedZero && b <= kPackedMax;
+}
+int pairOf(unsigned char b) {
+    return b - kPackedZero;
+}
+char packedPair(int v) {
+    return static_cast<char>(kPackedZero + v);
+}
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 bool isCalendarDate(int y, int m, int d) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (m < 1 || m > 12 || d < 1) return false;
@@ -25,12 +33,15 @@ bool isCalendarDate(int y, int m, int d) {
 
 std::string padded(long v, int width) {
     std::string s = std::to_string(v);
-    if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
+    if (static_cast<int>(s.size()) < width)
+        s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
     return s;
 }
 
 // A printable letter that reads back as itself in a CSV field.
-bool isPlainLetter(unsigned char b) { return b > ' ' && b < 127 && b != '#' && b != ',' && b != '"'; }
+bool isPlainLetter(unsigned char b) {
+    return b > ' ' && b < 127 && b != '#' && b != ',' && b != '"';
+}
 
 std::string trimmed(const std::string& s) {
     const std::size_t first = s.find_first_not_of(" \t");
@@ -61,7 +72,8 @@ long long integer(const Field& f, const std::string& text, long long min, long l
     if (!digitsOnly || (ec != std::errc() && ec != std::errc::result_out_of_range))
         bad(f, text, "is not a whole number", origin, line);
     if (ec == std::errc::result_out_of_range || v < min || v > max)
-        bad(f, text, "is outside " + std::to_string(min) + " to " + std::to_string(max), origin, line);
+        bad(f, text, "is outside " + std::to_string(min) + " to " + std::to_string(max), origin,
+            line);
     return v;
 }
 
@@ -112,10 +124,12 @@ std::string renderField(const Field& f, const std::string& record) {
     const auto* b = coding::bytes(raw);
     switch (f.kind) {
         case FieldKind::Number:
-            if (isPacked(b[0]) && isPacked(b[1])) return std::to_string(pairOf(b[0]) * 100 + pairOf(b[1]));
+            if (isPacked(b[0]) && isPacked(b[1]))
+                return std::to_string(pairOf(b[0]) * 100 + pairOf(b[1]));
             break;
         case FieldKind::Series:
-            if (isPacked(b[0]) && isPacked(b[1])) return padded(pairOf(b[0]) * 100 + pairOf(b[1]), 4);
+            if (isPacked(b[0]) && isPacked(b[1]))
+                return padded(pairOf(b[0]) * 100 + pairOf(b[1]), 4);
             break;
         case FieldKind::Date: {
             if (raw == std::string(4, static_cast<char>(kPackedZero))) return "";
@@ -146,8 +160,10 @@ void parseField(const Field& f, const std::string& input, std::string& record,
     if (!text.empty() && text[0] == '#') {
         std::string bytes;
         if (!fromHex(text.substr(1), bytes) || bytes.size() != raw.size())
-            bad(f, text, "is not \"#\" and the " + std::to_string(2 * raw.size()) +
-                             " hexadecimal digits of the field's bytes", origin, line);
+            bad(f, text,
+                "is not \"#\" and the " + std::to_string(2 * raw.size()) +
+                    " hexadecimal digits of the field's bytes",
+                origin, line);
         raw = bytes;
     } else {
         switch (f.kind) {
@@ -196,10 +212,12 @@ void parseField(const Field& f, const std::string& input, std::string& record,
                 }
                 break;
             case FieldKind::Int16:
-                coding::putI16(b, static_cast<std::int16_t>(integer(f, text, INT16_MIN, INT16_MAX, origin, line)));
+                coding::putI16(b, static_cast<std::int16_t>(
+                                      integer(f, text, INT16_MIN, INT16_MAX, origin, line)));
                 break;
             case FieldKind::Int32:
-                coding::putI32(b, static_cast<std::int32_t>(integer(f, text, INT32_MIN, INT32_MAX, origin, line)));
+                coding::putI32(b, static_cast<std::int32_t>(
+                                      integer(f, text, INT32_MIN, INT32_MAX, origin, line)));
                 break;
             case FieldKind::Letter:
                 if (text.empty()) {

@@ -42,12 +42,14 @@ std::vector<Field> ownerFields() {
 
 const std::vector<Layout>& layouts() {
     static const std::vector<Layout> all = {
-        {"properties", "FinquesH",
+        {"properties",
+         "FinquesH",
          {{"property", FieldKind::Number, finques::propertyNumber},
           {"cycleStartMonth", FieldKind::Int16, finques::cycleStartMonth},
           {"cycleMonths", FieldKind::Int16, finques::cycleMonths}}},
         {"owners", "PropietH", ownerFields()},
-        {"collections", "CobramH",
+        {"collections",
+         "CobramH",
          {{"property", FieldKind::Number, cobram::ownerKey},
           {"owner", FieldKind::Number, cobram::ownerKey + 2},
           {"issueDate", FieldKind::Date, cobram::issueDate},
@@ -81,7 +83,8 @@ std::vector<bool> covered(const Layout& layout, std::size_t recordLength) {
 std::size_t Layout::minRecordLength() const {
     std::size_t end = 0;
     for (const Field& f : fields)
-        for (std::size_t i = 0; i < fieldWidth(f); ++i) end = std::max(end, fieldByteOffset(f, i) + 1);
+        for (std::size_t i = 0; i < fieldWidth(f); ++i)
+            end = std::max(end, fieldByteOffset(f, i) + 1);
     return end;
 }
 

@@ -59,7 +59,8 @@ void writePlainFile(const std::string& path, const std::string& bytes) {
     platform::File file;
     if (!platform::openFile(temporary, platform::FileMode::CreateTruncate, file))
         throw Error(path + ": " + because("cannot be created"));
-    bool written = platform::writeFile(file, bytes.data(), bytes.size()) && platform::syncFile(file);
+    bool written =
+        platform::writeFile(file, bytes.data(), bytes.size()) && platform::syncFile(file);
     std::string message = written ? "" : because("write error");
     platform::closeFile(file);
     if (written && !platform::replaceFile(temporary, path)) {
@@ -76,7 +77,8 @@ void writePlainFile(const std::string& path, const std::string& bytes) {
 void writeStandardOutput(std::ostream& out, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
-    if (!out) throw Error("standard output: " + because("write error") + "; the output is incomplete");
+    if (!out)
+        throw Error("standard output: " + because("write error") + "; the output is incomplete");
 }
 
 void writeOutput(const std::string& path, const std::string& bytes, std::ostream& out) {

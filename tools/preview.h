@@ -10,11 +10,11 @@
 namespace nubodat {
 
 enum class PreviewOutcome {
-    NotSelected,     // the selection leaves the owner out (see `selection`)
-    NothingDue,      // takes part; the concepts due add up to 0
-    Exists,          // a collection of this issue exists already
-    OutOfRange,      // a sum beyond 32 bits: not stored, logged with 1008
-    Insert,          // a new collection
+    NotSelected,  // the selection leaves the owner out (see `selection`)
+    NothingDue,   // takes part; the concepts due add up to 0
+    Exists,       // a collection of this issue exists already
+    OutOfRange,   // a sum beyond 32 bits: not stored, logged with 1008
+    Insert,       // a new collection
 };
 
 struct OwnerPreview {
@@ -24,7 +24,7 @@ struct OwnerPreview {
     std::int16_t selection = 0;  // kOwnerTakesPart or the reason (app/issue_run.h)
     std::vector<int> due;        // the concepts due
     double total = 0, flagged = 0;
-    char state = ' ';            // of an inserted collection: "P" or "I"
+    char state = ' ';  // of an inserted collection: "P" or "I"
     PreviewOutcome outcome = PreviewOutcome::NotSelected;
 };
 

@@ -77,7 +77,8 @@ std::int16_t RecordFile::get(std::uint16_t operation, int keyNumber, std::string
 }
 
 std::int16_t RecordFile::getEqual(int keyNumber, std::string& key, std::string& record) {
-    const std::int16_t s = client_.get(engine::op::getEqual, static_cast<std::int8_t>(keyNumber), key);
+    const std::int16_t s =
+        client_.get(engine::op::getEqual, static_cast<std::int8_t>(keyNumber), key);
     if (s != status::kOk) return s;
     if (client_.length > sizeof client_.data) {
         throw Error(path_ + ": a record is longer than the read buffer");

@@ -1,7 +1,7 @@
 // A data file reached through the record manager's entry BTRCALL (by the
 // typed client engine::Client), and nothing else: open and close, Stat,
-// Create, and whole-record reads, inserts and deletes. Each operation returns the record manager's status;
-// the caller decides what a status means for it.
+// Create, and whole-record reads, inserts and deletes. Each operation returns the record manager's
+// status; the caller decides what a status means for it.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +32,7 @@ constexpr std::int16_t kDuplicateKey = engine::status::duplicateKey;
 constexpr std::int16_t kEndOfFile = engine::status::endOfFile;
 constexpr std::int16_t kFileNotFound = engine::status::fileNotFound;
 constexpr std::int16_t kFileExists = engine::status::fileExists;
-}
+}  // namespace status
 
 // The text of a status for messages: "status 5 (duplicate key value)";
 // the meaning is engine::statusName's.

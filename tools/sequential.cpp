@@ -19,8 +19,8 @@ std::vector<std::string> parseSequential(const std::string& bytes, int recordLen
     while (at < bytes.size()) {
         if (bytes[at] == kSequentialEnd) {
             if (at + 1 != bytes.size())
-                fail(origin, 0, "bytes follow the end mark (Ctrl-Z) after record " +
-                                    std::to_string(number));
+                fail(origin, 0,
+                     "bytes follow the end mark (Ctrl-Z) after record " + std::to_string(number));
             break;
         }
         ++number;
@@ -31,16 +31,22 @@ std::vector<std::string> parseSequential(const std::string& bytes, int recordLen
             ++at;
             ++digits;
         }
-        if (digits == 0) fail(origin, number, "length: a record must begin with its length in digits", "record");
+        if (digits == 0)
+            fail(origin, number, "length: a record must begin with its length in digits", "record");
         if (at >= bytes.size() || bytes[at] != ',')
-            fail(origin, number, "length: the digits of the length must be followed by a comma", "record");
+            fail(origin, number, "length: the digits of the length must be followed by a comma",
+                 "record");
         ++at;
         if (length != static_cast<std::size_t>(recordLength))
-            fail(origin, number, "length: " + std::to_string(length) + " bytes, but the file's records are " +
-                                     std::to_string(recordLength) + " bytes long", "record");
+            fail(origin, number,
+                 "length: " + std::to_string(length) + " bytes, but the file's records are " +
+                     std::to_string(recordLength) + " bytes long",
+                 "record");
         if (bytes.size() - at < length)
-            fail(origin, number, "record: only " + std::to_string(bytes.size() - at) + " of its " +
-                                     std::to_string(length) + " bytes are present", "record");
+            fail(origin, number,
+                 "record: only " + std::to_string(bytes.size() - at) + " of its " +
+                     std::to_string(length) + " bytes are present",
+                 "record");
         records.push_back(bytes.substr(at, length));
         at += length;
         if (bytes.compare(at, 2, "\r\n") != 0)

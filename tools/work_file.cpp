@@ -23,8 +23,8 @@ std::string trimmed(const std::string& s) {
 // A number of 0 to `max` in digits alone; throws UsageError naming `option`.
 int parseNumber(const std::string& text, const std::string& option, int max) {
     if (!allDigits(text) || text.size() > 4 || std::stoi(text) > max)
-        throw UsageError("--" + option + " \"" + text + "\": a number of 0 to " + std::to_string(max) +
-                         " in digits was expected");
+        throw UsageError("--" + option + " \"" + text + "\": a number of 0 to " +
+                         std::to_string(max) + " in digits was expected");
     return std::stoi(text);
 }
 
@@ -35,7 +35,8 @@ std::string workFileText(const WorkFileSettings& s) {
     char date[16];
     std::snprintf(date, sizeof date, "%02d/%02d/%04d", s.day, s.month, s.year);
     lines.push_back(date);
-    for (int n : {s.firstProperty, s.firstOwner, s.lastProperty, s.lastOwner}) lines.push_back(std::to_string(n));
+    for (int n : {s.firstProperty, s.firstOwner, s.lastProperty, s.lastOwner})
+        lines.push_back(std::to_string(n));
     char issue[4];
     std::snprintf(issue, sizeof issue, "%02d", s.issueNumber);
     lines.push_back(issue);
@@ -74,31 +75,36 @@ std::vector<std::string> workFileLines(const std::string& bytes) {
 std::vector<std::string> workFileWarnings(const std::string& bytes) {
     std::vector<std::string> w;
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        w.push_back("line 1: the file begins with a byte-order mark (an editor's UTF-8 signature): "
-                    "the issue date cannot be read; save it without one");
+        w.push_back(
+            "line 1: the file begins with a byte-order mark (an editor's UTF-8 signature): "
+            "the issue date cannot be read; save it without one");
     const bool lineFeeds = bytes.find('\n') != std::string::npos;
     if (lineFeeds && bytes.find('\r') == std::string::npos) {
-        w.push_back("the lines end in LF alone: the program reads the whole file as one line and "
-                    "bills nobody; lines must end in CR LF (nubodat workfile writes them so)");
+        w.push_back(
+            "the lines end in LF alone: the program reads the whole file as one line and "
+            "bills nobody; lines must end in CR LF (nubodat workfile writes them so)");
         return w;
     }
     std::vector<std::string> lines = workFileLines(bytes);
     if (lines.size() < kLines)
-        w.push_back("only " + std::to_string(lines.size()) + " lines: lines " + std::to_string(lines.size() + 1) +
-                    " to 25 read as empty");
+        w.push_back("only " + std::to_string(lines.size()) + " lines: lines " +
+                    std::to_string(lines.size() + 1) + " to 25 read as empty");
     lines.resize(kLines);
     for (std::size_t i = 0; i < kLines; ++i)
         if (lines[i].find('\n') != std::string::npos)
-            w.push_back("line " + std::to_string(i + 1) + ": holds a lone LF, which is part of the line");
+            w.push_back("line " + std::to_string(i + 1) +
+                        ": holds a lone LF, which is part of the line");
 
     const std::string date = packDateText(lines[0]);
     if (date == std::string(4, '\x80')) {
         w.push_back("line 1: the issue date \"" + lines[0] +
-                    "\" cannot be read (day, month and year, such as 15/06/2026): the program bills nobody");
+                    "\" cannot be read (day, month and year, such as 15/06/2026): the program "
+                    "bills nobody");
     } else {
         const int month = static_cast<int>(leadingNumber(unpackDigits(date.substr(2, 1))));
         if (month < 1 || month > 12)
-            w.push_back("line 1: the issue date \"" + lines[0] + "\" has month " + std::to_string(month) +
+            w.push_back("line 1: the issue date \"" + lines[0] + "\" has month " +
+                        std::to_string(month) +
                         ", not 1 to 12 (the day comes first): the program bills nobody");
     }
 
@@ -108,14 +114,15 @@ std::vector<std::string> workFileWarnings(const std::string& bytes) {
     else if (!allDigits(issue) || issue.size() > 2)
         w.push_back("line 6: the issue number \"" + issue + "\" is not one or two digits");
     else if (issue.size() == 1)
-        w.push_back("line 6: the issue number \"" + issue + "\" is one digit, which packs as the tens: issue " +
-                    issue + "0; write \"0" + issue + "\" for issue " + issue);
+        w.push_back("line 6: the issue number \"" + issue +
+                    "\" is one digit, which packs as the tens: issue " + issue + "0; write \"0" +
+                    issue + "\" for issue " + issue);
 
     static const struct {
         std::size_t line;
         const char* what;
-    } numbers[] = {{2, "first property"}, {3, "first owner"},   {4, "last property"},
-                   {5, "last owner"},     {8, "first series A"}, {9, "last series A"},
+    } numbers[] = {{2, "first property"},  {3, "first owner"},    {4, "last property"},
+                   {5, "last owner"},      {8, "first series A"}, {9, "last series A"},
                    {11, "first series B"}, {12, "last series B"}, {14, "first series F"},
                    {15, "last series F"}};
     for (const auto& n : numbers) {
@@ -127,14 +134,15 @@ std::vector<std::string> workFileWarnings(const std::string& bytes) {
         } else if (!allDigits(t)) {
             w.push_back(where + "\"" + text + "\" is not a number in digits");
         } else if (t.size() > 4) {
-            w.push_back(where + t + " has " + std::to_string(t.size()) + " digits: only the last four count (" +
-                        t.substr(t.size() - 4) + ")");
+            w.push_back(where + t + " has " + std::to_string(t.size()) +
+                        " digits: only the last four count (" + t.substr(t.size() - 4) + ")");
         }
     }
 
     for (std::size_t i : {6u, 9u, 12u, 15u, 16u, 17u, 18u, 19u, 20u, 21u, 22u, 23u, 24u}) {
         const std::string& t = lines[i];
-        if (t != "S" && t != "N" && !t.empty() && (trimmed(t) == "S" || trimmed(t) == "s" || t == "s"))
+        if (t != "S" && t != "N" && !t.empty() &&
+            (trimmed(t) == "S" || trimmed(t) == "s" || t == "s"))
             w.push_back("line " + std::to_string(i + 1) + ": \"" + t +
                         "\" counts as no: only the one letter S, alone, is yes");
     }
@@ -149,27 +157,34 @@ std::vector<std::string> workFileWarnings(const std::string& bytes) {
         if (plain) bound[i] = std::stoi(t);
     }
     if (plain && bound[0] * 10000 + bound[1] > bound[2] * 10000 + bound[3])
-        w.push_back("lines 2 to 5: the first property and owner come after the last: nobody is billed");
+        w.push_back(
+            "lines 2 to 5: the first property and owner come after the last: nobody is billed");
     return w;
 }
 
-void parsePropertyOwner(const std::string& text, const std::string& option, int& property, int& owner) {
+void parsePropertyOwner(const std::string& text, const std::string& option, int& property,
+                        int& owner) {
     const std::size_t slash = text.find('/');
     if (slash == std::string::npos)
-        throw UsageError("--" + option + " \"" + text + "\": a property and owner number, such as 12/3, was expected");
+        throw UsageError("--" + option + " \"" + text +
+                         "\": a property and owner number, such as 12/3, was expected");
     property = parseNumber(text.substr(0, slash), option, 9999);
     owner = parseNumber(text.substr(slash + 1), option, 9999);
 }
 
-void parseIssueDate(const std::string& text, const std::string& option, int& day, int& month, int& year) {
+void parseIssueDate(const std::string& text, const std::string& option, int& day, int& month,
+                    int& year) {
     const std::size_t a = text.find_first_of("/.-");
     const std::size_t b = a == std::string::npos ? a : text.find_first_of("/.-", a + 1);
     const auto bad = [&](const std::string& why) {
-        return UsageError("--" + option + " \"" + text + "\": " + why + " (a date such as 15/06/2026, day first)");
+        return UsageError("--" + option + " \"" + text + "\": " + why +
+                          " (a date such as 15/06/2026, day first)");
     };
     if (b == std::string::npos) throw bad("not a date");
-    const std::string d = text.substr(0, a), m = text.substr(a + 1, b - a - 1), y = text.substr(b + 1);
-    if (!allDigits(d) || !allDigits(m) || !allDigits(y) || d.size() > 2 || m.size() > 2 || y.size() != 4)
+    const std::string d = text.substr(0, a), m = text.substr(a + 1, b - a - 1),
+                      y = text.substr(b + 1);
+    if (!allDigits(d) || !allDigits(m) || !allDigits(y) || d.size() > 2 || m.size() > 2 ||
+        y.size() != 4)
         throw bad("not a date");
     day = std::stoi(d);
     month = std::stoi(m);
@@ -180,7 +195,8 @@ void parseIssueDate(const std::string& text, const std::string& option, int& day
 
 int parseIssueNumber(const std::string& text, const std::string& option) {
     if (!allDigits(text) || text.size() > 2)
-        throw UsageError("--" + option + " \"" + text + "\": an issue number of 0 to 99 was expected");
+        throw UsageError("--" + option + " \"" + text +
+                         "\": an issue number of 0 to 99 was expected");
     return std::stoi(text);
 }
 

@@ -32,11 +32,12 @@ e2e::Owner ownerFor(int p, int o) {
     const int i = p * 100 + o;
     w.paymentMethod = "ABF"[i % 3];
     w.billingMoment = " MV"[(i / 3) % 3];
-    w.concepts[1] = {' ', 1, 1000 + i % 500, 0};                    // monthly: almost all billed
-    w.concepts[2] = {'N', 3, 250, 0};                               // quarterly, flagged
-    w.concepts[3] = {' ', 12, 12000, 0};                            // yearly
-    w.concepts[9] = {'N', static_cast<std::int16_t>(1 + i % 6), 75, static_cast<std::int16_t>(i % 4)};
-    if (i % 20 == 0) w.concepts[1].periodMonths = 0;                // a few owners with nothing due
+    w.concepts[1] = {' ', 1, 1000 + i % 500, 0};  // monthly: almost all billed
+    w.concepts[2] = {'N', 3, 250, 0};             // quarterly, flagged
+    w.concepts[3] = {' ', 12, 12000, 0};          // yearly
+    w.concepts[9] = {'N', static_cast<std::int16_t>(1 + i % 6), 75,
+                     static_cast<std::int16_t>(i % 4)};
+    if (i % 20 == 0) w.concepts[1].periodMonths = 0;  // a few owners with nothing due
     return w;
 }
 
@@ -55,8 +56,8 @@ bool report(const std::string& name, const e2e::Installation::RunResult& r, std:
         std::printf("%-34s FAILED (exit %d): no figure\n", name.c_str(), r.exitCode);
         return false;
     }
-    std::printf("%-34s %10.3f s %10.2f us/owner %10.2f us/billed owner %8ld KiB peak\n", name.c_str(),
-                r.seconds, 1e6 * r.seconds / static_cast<double>(owners),
+    std::printf("%-34s %10.3f s %10.2f us/owner %10.2f us/billed owner %8ld KiB peak\n",
+                name.c_str(), r.seconds, 1e6 * r.seconds / static_cast<double>(owners),
                 billed > 0 ? 1e6 * r.seconds / static_cast<double>(billed) : 0.0, r.peakResidentKb);
     return true;
 }
@@ -89,13 +90,16 @@ double sqlPeer(const std::string& path, int properties, int owners, std::size_t&
     std::filesystem::remove(path);
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return -1;
-    exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-             "CREATE TABLE properties(number INTEGER PRIMARY KEY, cycle_start INT, cycle_months INT);"
-             "CREATE TABLE owners(owner_key INTEGER PRIMARY KEY, property INT, method TEXT, moment TEXT);"
-             "CREATE TABLE concepts(owner_key INT, k INT, flag TEXT, period INT, amount INT, code INT,"
-             " PRIMARY KEY(owner_key, k)) WITHOUT ROWID;"
-             "CREATE TABLE collections(owner_key INT, issue_date INT, issue_number INT, collected_date INT,"
-             " total INT, flagged INT, state TEXT, PRIMARY KEY(owner_key, issue_date, issue_number));");
+    exec(db,
+         "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+         "CREATE TABLE properties(number INTEGER PRIMARY KEY, cycle_start INT, cycle_months INT);"
+         "CREATE TABLE owners(owner_key INTEGER PRIMARY KEY, property INT, method TEXT, moment "
+         "TEXT);"
+         "CREATE TABLE concepts(owner_key INT, k INT, flag TEXT, period INT, amount INT, code INT,"
+         " PRIMARY KEY(owner_key, k)) WITHOUT ROWID;"
+         "CREATE TABLE collections(owner_key INT, issue_date INT, issue_number INT, collected_date "
+         "INT,"
+         " total INT, flagged INT, state TEXT, PRIMARY KEY(owner_key, issue_date, issue_number));");
     exec(db, "BEGIN");
     sqlite3_stmt* prop = nullptr;
     sqlite3_stmt* own = nullptr;
@@ -138,7 +142,8 @@ double sqlPeer(const std::string& path, int properties, int owners, std::size_t&
 
     const char* billing =
         "INSERT OR IGNORE INTO collections "
-        "SELECT owner_key, 20260315, 1, CASE method WHEN 'B' THEN 20260315 ELSE 0 END, total, flagged,"
+        "SELECT owner_key, 20260315, 1, CASE method WHEN 'B' THEN 20260315 ELSE 0 END, total, "
+        "flagged,"
         " CASE method WHEN 'B' THEN 'I' ELSE 'P' END FROM ("
         "  SELECT o.owner_key, o.method, SUM(c.amount) AS total,"
         "   SUM(CASE c.flag WHEN 'N' THEN c.amount ELSE 0 END) AS flagged"
@@ -150,7 +155,8 @@ double sqlPeer(const std::string& path, int properties, int owners, std::size_t&
         "  GROUP BY o.owner_key) WHERE total <> 0";
     const auto start = std::chrono::steady_clock::now();
     const bool ok = exec(db, billing);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     inserted = static_cast<std::size_t>(sqlite3_changes(db));
     sqlite3_close(db);
     return ok ? seconds : -1;
@@ -182,8 +188,9 @@ bool isProgram(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::is_regular_file(status)) return false;
-    return (status.permissions() & (std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
-                                    std::filesystem::perms::others_exec)) != std::filesystem::perms::none;
+    return (status.permissions() &
+            (std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+             std::filesystem::perms::others_exec)) != std::filesystem::perms::none;
 }
 
 struct Options {
@@ -210,8 +217,8 @@ bool parseOptions(int argc, char** argv, Options& o, bool& help) {
             o.program = arg;
             continue;
         }
-        if (arg != "--reference" && arg != "--sizes" && arg != "--owners" && arg != "--properties" &&
-            arg != "--folder") {
+        if (arg != "--reference" && arg != "--sizes" && arg != "--owners" &&
+            arg != "--properties" && arg != "--folder") {
             return usageError("unknown option " + arg);
         }
         if (i + 1 >= argc) return usageError(arg + " needs a value");
@@ -223,7 +230,8 @@ bool parseOptions(int argc, char** argv, Options& o, bool& help) {
         } else if (arg == "--owners") {
             if (!parseCount(value, owners)) return usageError("--owners takes a number: " + value);
         } else if (arg == "--properties") {
-            if (!parseCount(value, properties)) return usageError("--properties takes a number: " + value);
+            if (!parseCount(value, properties))
+                return usageError("--properties takes a number: " + value);
         } else {
             sizes.clear();
             for (std::size_t start = 0; start <= value.size();) {
@@ -240,14 +248,16 @@ bool parseOptions(int argc, char** argv, Options& o, bool& help) {
     }
     if (o.program.empty()) return usageError("no program given");
     if (!isProgram(o.program)) return usageError("not a program: " + o.program);
-    if (!o.reference.empty() && !isProgram(o.reference)) return usageError("not a program: " + o.reference);
+    if (!o.reference.empty() && !isProgram(o.reference))
+        return usageError("not a program: " + o.reference);
     if (owners < 1 || owners > 9999) return usageError("up to 9999 owners per property");
     o.owners = static_cast<int>(owners);
     if (properties != 0) sizes = {properties * owners};
     for (long long size : sizes) {
         if (size % owners != 0 || size / owners < 1 || size / owners > 10000) {
-            return usageError("each installation holds 1 to 10000 properties of " + std::to_string(owners) +
-                              " owners: " + std::to_string(size) + " owners cannot be laid out");
+            return usageError("each installation holds 1 to 10000 properties of " +
+                              std::to_string(owners) + " owners: " + std::to_string(size) +
+                              " owners cannot be laid out");
         }
         o.properties.push_back(static_cast<int>(size / owners));
     }
@@ -264,15 +274,17 @@ struct Contender {
 // side, then the peer. False when a run failed or the results disagree.
 bool measure(const Options& o, int properties) {
     const int owners = o.owners;
-    const std::size_t total = static_cast<std::size_t>(properties) * static_cast<std::size_t>(owners);
+    const std::size_t total =
+        static_cast<std::size_t>(properties) * static_cast<std::size_t>(owners);
     const std::string folder = o.folder + "/" + std::to_string(total);
     std::filesystem::remove_all(folder);
-    std::printf("Installation: %d properties x %d owners = %zu owners in %s\n", properties, owners, total,
-                folder.c_str());
+    std::printf("Installation: %d properties x %d owners = %zu owners in %s\n", properties, owners,
+                total, folder.c_str());
     printLoadAverage("before");
 
     std::vector<Contender> contenders;
-    contenders.push_back({"program", o.program, std::make_unique<e2e::Installation>(folder + "/program")});
+    contenders.push_back(
+        {"program", o.program, std::make_unique<e2e::Installation>(folder + "/program")});
     e2e::Installation& inst = *contenders.front().installation;
     const auto genStart = std::chrono::steady_clock::now();
     std::vector<e2e::Property> props;
@@ -281,9 +293,11 @@ bool measure(const Options& o, int properties) {
     inst.addOwners(total, [owners](std::size_t i) {
         return ownerFor(static_cast<int>(i) / owners, static_cast<int>(i) % owners + 1);
     });
-    std::printf("Generated in %.1f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - genStart).count());
+    std::printf("Generated in %.1f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - genStart).count());
     if (!o.reference.empty()) {
-        std::filesystem::copy(folder + "/program", folder + "/reference", std::filesystem::copy_options::recursive);
+        std::filesystem::copy(folder + "/program", folder + "/reference",
+                              std::filesystem::copy_options::recursive);
         contenders.push_back(
             {"reference", o.reference, std::make_unique<e2e::Installation>(folder + "/reference")});
     }
@@ -324,8 +338,8 @@ bool measure(const Options& o, int properties) {
     }
     for (const Contender& c : contenders) {
         if (c.billed != inserted) {
-            std::printf("%s billed %zu owners, the peer %zu: the results disagree\n", c.label.c_str(), c.billed,
-                        inserted);
+            std::printf("%s billed %zu owners, the peer %zu: the results disagree\n",
+                        c.label.c_str(), c.billed, inserted);
             ok = false;
         }
     }

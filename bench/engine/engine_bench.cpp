@@ -455,7 +455,8 @@ int main(int argc, char** argv) {
         if (h.call(op::beginTransaction, 0, 0) != 0) die("Begin failed", 0);
         for (int i = 0; i < perTransaction; ++i) {
             makeRecord(nextEngineKey--, h.data);
-            if (const auto st = h.call(op::insert, recordLength, 0); st != 0) die("Insert failed", st);
+            if (const auto st = h.call(op::insert, recordLength, 0); st != 0)
+                die("Insert failed", st);
         }
         if (h.call(op::endTransaction, 0, 0) != 0) die("End failed", 0);
         std::chrono::duration<double, std::micro> d = Clock::now() - t0;

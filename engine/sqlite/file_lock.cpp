@@ -91,8 +91,8 @@ bool FileLock::lockRecord(std::int64_t id) {
     platform::File* handle = recordHandle(it->second);
     if (handle == nullptr) return false;
     auto [held, fresh] = it->second.records.try_emplace(id, 0);
-    if (fresh &&
-        !platform::tryLockRange(*handle, recordLockBase + static_cast<std::uint64_t>(id), 1, true)) {
+    if (fresh && !platform::tryLockRange(*handle, recordLockBase + static_cast<std::uint64_t>(id),
+                                         1, true)) {
         it->second.records.erase(held);
         return false;
     }

@@ -14,7 +14,9 @@ constexpr const char* topBeforeNew =
     "coalesce((SELECT id FROM records WHERE id <> NEW.id ORDER BY id DESC LIMIT 1), 0))";
 
 // True when the new row NEW did not take the next id.
-std::string newRowOutOfTurn() { return std::string("NEW.id <> 1 + ") + topBeforeNew; }
+std::string newRowOutOfTurn() {
+    return std::string("NEW.id <> 1 + ") + topBeforeNew;
+}
 
 // Counts the new row NEW, when it did not take the next id, into "removed":
 // one that fills a gap makes one fewer removed, one beyond the next leaves a
@@ -31,11 +33,17 @@ constexpr const char* countRemovedRow =
 
 }  // namespace
 
-std::string keyColumn(std::size_t key) { return "k" + std::to_string(key); }
+std::string keyColumn(std::size_t key) {
+    return "k" + std::to_string(key);
+}
 
-std::string keyIndex(std::size_t key) { return "records_" + keyColumn(key); }
+std::string keyIndex(std::size_t key) {
+    return "records_" + keyColumn(key);
+}
 
-std::string nextIdExpression() { return std::string("1 + ") + topId; }
+std::string nextIdExpression() {
+    return std::string("1 + ") + topId;
+}
 
 std::string recordCountQuery() {
     return std::string("SELECT ") + topId + " - (SELECT removed FROM nubo_file WHERE id = 1)";

@@ -14,23 +14,18 @@ int Statement::prepare(sqlite3* db, const std::string& sql) {
 std::int16_t statusFromSqlite(int resultCode) {
     switch (resultCode & 0xff) {
         case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-            return status::fileLocked;
-        case SQLITE_FULL:
-            return status::diskFull;
+        case SQLITE_LOCKED: return status::fileLocked;
+        case SQLITE_FULL: return status::diskFull;
         case SQLITE_READONLY:
         case SQLITE_PERM:
-        case SQLITE_AUTH:
-            return status::accessDenied;
-        case SQLITE_NOTADB:
-            return status::notADataFile;
+        case SQLITE_AUTH: return status::accessDenied;
+        case SQLITE_NOTADB: return status::notADataFile;
         case SQLITE_CONSTRAINT:
             return resultCode == SQLITE_CONSTRAINT_UNIQUE ||
                            resultCode == SQLITE_CONSTRAINT_PRIMARYKEY
                        ? status::duplicateKey
                        : status::ioError;
-        default:
-            return status::ioError;
+        default: return status::ioError;
     }
 }
 

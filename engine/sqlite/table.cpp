@@ -24,20 +24,13 @@ std::string seekSql(const std::string& column, bool duplicates, Seek how) {
     const std::string up = " ORDER BY " + column + ", id LIMIT 1";
     const std::string down = " ORDER BY " + column + " DESC, id DESC LIMIT 1";
     switch (how) {
-        case Seek::Equal:
-            return select + " WHERE " + column + " = ?1 ORDER BY id LIMIT 1";
-        case Seek::Greater:
-            return select + " WHERE " + column + " > ?1" + up;
-        case Seek::GreaterOrEqual:
-            return select + " WHERE " + column + " >= ?1" + up;
-        case Seek::Less:
-            return select + " WHERE " + column + " < ?1" + down;
-        case Seek::LessOrEqual:
-            return select + " WHERE " + column + " <= ?1" + down;
-        case Seek::First:
-            return select + up;
-        case Seek::Last:
-            return select + down;
+        case Seek::Equal: return select + " WHERE " + column + " = ?1 ORDER BY id LIMIT 1";
+        case Seek::Greater: return select + " WHERE " + column + " > ?1" + up;
+        case Seek::GreaterOrEqual: return select + " WHERE " + column + " >= ?1" + up;
+        case Seek::Less: return select + " WHERE " + column + " < ?1" + down;
+        case Seek::LessOrEqual: return select + " WHERE " + column + " <= ?1" + down;
+        case Seek::First: return select + up;
+        case Seek::Last: return select + down;
         case Seek::After:
             // With duplicates: the later records of the same value first,
             // then the following values. SQLite seeks both parts in the
@@ -106,8 +99,8 @@ std::int16_t SqliteTable::initialise(const std::string& programPath, OpenMode mo
     if (rc != SQLITE_OK) {
         return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
     }
-    for (auto step : {&SqliteTable::configure, &SqliteTable::readDescription, &SqliteTable::checkSchema,
-                      &SqliteTable::prepareStatements}) {
+    for (auto step : {&SqliteTable::configure, &SqliteTable::readDescription,
+                      &SqliteTable::checkSchema, &SqliteTable::prepareStatements}) {
         if (const std::int16_t st = (this->*step)(); st != status::ok) return st;
     }
     // Reads the count, and so maps the wal-index the probe watches.

@@ -40,8 +40,7 @@ public:
     const FileDescription& description() const override { return description_; }
     std::int16_t seek(std::size_t key, Seek how, const unsigned char* value, RowId from,
                       FoundRow& out) override;
-    std::int16_t insert(const unsigned char* record, const unsigned char* keys,
-                        RowId& id) override;
+    std::int16_t insert(const unsigned char* record, const unsigned char* keys, RowId& id) override;
     std::int16_t replace(RowId id, const unsigned char* record, const unsigned char* keys,
                          const ReplaceGuard& guard) override;
     std::int16_t remove(RowId id, const ReplaceGuard& guard) override;
@@ -105,8 +104,8 @@ private:
     Statement insert_, update_, delete_, readById_, readCount_, begin_, commit_, rollback_;
     Statement readRow_;
     std::array<Statement, stepCount> steps_;
-    bool inTransaction_ = false;  // begin() opened one
-    std::vector<Statement> distinct_;          // per key with duplicates
+    bool inTransaction_ = false;                // begin() opened one
+    std::vector<Statement> distinct_;           // per key with duplicates
     std::vector<std::uint32_t> distinctCount_;  // per key, as last counted
     bool distinctKnown_ = false;
     ChangeProbe::Header distinctHeader_{};

@@ -103,7 +103,9 @@ struct Terminal {
 
 Terminal g_terminal;
 
-void put(const std::string& s) { writeAll(s.data(), s.size()); }
+void put(const std::string& s) {
+    writeAll(s.data(), s.size());
+}
 
 void flushReadableRows() {
     if (g_terminal.outputIsTerminal) return;
@@ -132,8 +134,8 @@ void start() {
     g_terminal.started = true;
     g_terminal.outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
     g_terminal.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
-    g_terminal.utf8 = terminal::localeIsUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"),
-                                             std::getenv("LANG"));
+    g_terminal.utf8 =
+        terminal::localeIsUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
     int rows = 25, columns = 80;
     struct winsize ws {};
     if (g_terminal.outputIsTerminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 &&
@@ -279,6 +281,8 @@ const ConsoleBackend kTerminal = {hideCursor, windowSize, getCursor,   setCursor
 
 }  // namespace
 
-const ConsoleBackend& systemConsole() { return kTerminal; }
+const ConsoleBackend& systemConsole() {
+    return kTerminal;
+}
 
 }  // namespace platform

@@ -17,7 +17,9 @@
 namespace platform {
 namespace {
 
-int fd(const File& f) { return static_cast<int>(f.handle); }
+int fd(const File& f) {
+    return static_cast<int>(f.handle);
+}
 
 // Folds a UTF-8 name for a comparison without regard to case: ASCII letters
 // and the accented letters of Latin-1 (the ones the suite's names use).
@@ -174,7 +176,9 @@ std::int64_t fileSize(File& file) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-bool syncFile(File& file) { return file.isOpen() && ::fsync(fd(file)) == 0; }
+bool syncFile(File& file) {
+    return file.isOpen() && ::fsync(fd(file)) == 0;
+}
 
 void closeFile(File& file) {
     if (file.isOpen()) ::close(fd(file));
@@ -245,7 +249,8 @@ std::string lastFileErrorText() {
     const int reason = errno;
     if (reason == 0) return "";
     std::string text = std::strerror(reason);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
     return text;
 }
 
@@ -283,7 +288,9 @@ std::string canonicalNativePath(const std::string& path) {
     return path;
 }
 
-bool pathExists(const std::string& path) { return !path.empty() && exists(nativePath(path)); }
+bool pathExists(const std::string& path) {
+    return !path.empty() && exists(nativePath(path));
+}
 
 bool setCurrentDirectory(const std::string& path) {
     if (path.empty()) return false;

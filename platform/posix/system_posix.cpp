@@ -29,9 +29,13 @@ std::string getEnvironmentVariable(const std::string& name) {
     return v == nullptr ? std::string() : utf8ToOem(v);
 }
 
-LocalDate localDate() { return g_clock != nullptr ? g_clock() : systemDate(); }
+LocalDate localDate() {
+    return g_clock != nullptr ? g_clock() : systemDate();
+}
 
-void setClock(ClockFunction clock) { g_clock = clock; }
+void setClock(ClockFunction clock) {
+    g_clock = clock;
+}
 
 void sleepMilliseconds(std::uint32_t milliseconds) {
     struct timespec left {};

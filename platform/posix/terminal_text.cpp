@@ -20,7 +20,9 @@ bool mentionsUtf8(std::string_view value) {
 // One UTF-8 character to its code point (the conversion table yields
 // well-formed sequences of up to three bytes).
 char32_t codePoint(const std::string& utf8) {
-    const auto b = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(utf8[i])); };
+    const auto b = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(utf8[i]));
+    };
     if (utf8.size() == 1) return b(0);
     if (utf8.size() == 2) return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
     if (utf8.size() == 3) return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);

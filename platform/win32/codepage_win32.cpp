@@ -37,7 +37,9 @@ void selectConsoleCodePage() {
 
 namespace win32 {
 
-unsigned int codePage() { return static_cast<unsigned int>(consoleCodePage()); }
+unsigned int codePage() {
+    return static_cast<unsigned int>(consoleCodePage());
+}
 
 std::wstring toWide(const std::string& oem) {
     if (oem.empty()) return std::wstring();

@@ -16,9 +16,9 @@ namespace {
 
 // The console's own buffers, even when the standard handles are redirected.
 HANDLE consoleHandle(const wchar_t* name, DWORD standard) {
-    const HANDLE h = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
+    const HANDLE h =
+        ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
     return h != INVALID_HANDLE_VALUE ? h : ::GetStdHandle(standard);
 }
 
@@ -116,7 +116,8 @@ void writeText(const std::string& oemText) {
     const int column = info.dwCursorPosition.X - info.srWindow.Left + 1;
     const int room = columns - column + 1;
     if (room <= 0) return;
-    const int count = static_cast<int>(oemText.size()) < room ? static_cast<int>(oemText.size()) : room;
+    const int count =
+        static_cast<int>(oemText.size()) < room ? static_cast<int>(oemText.size()) : room;
     const std::wstring wide = win32::toWide(oemText.substr(0, static_cast<std::size_t>(count)));
     std::wstring cells(wide);
     cells.resize(static_cast<std::size_t>(count), L' ');
@@ -155,13 +156,17 @@ void waitKey() {
     }
 }
 
-void beepOnce() { ::MessageBeep(0xFFFFFFFF); }
+void beepOnce() {
+    ::MessageBeep(0xFFFFFFFF);
+}
 
 const ConsoleBackend kConsole = {hideCursor, windowSize, getCursor,   setCursor, readCell,
                                  setColours, writeText,  discardKeys, waitKey,   beepOnce};
 
 }  // namespace
 
-const ConsoleBackend& systemConsole() { return kConsole; }
+const ConsoleBackend& systemConsole() {
+    return kConsole;
+}
 
 }  // namespace platform

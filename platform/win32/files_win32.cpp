@@ -12,7 +12,9 @@
 namespace platform {
 namespace {
 
-HANDLE handleOf(const File& f) { return reinterpret_cast<HANDLE>(f.handle); }
+HANDLE handleOf(const File& f) {
+    return reinterpret_cast<HANDLE>(f.handle);
+}
 
 // Advisory locks take one byte far beyond any data, so that they never
 // block the reads and writes of other opens (Windows byte-range locks are
@@ -24,7 +26,9 @@ constexpr std::size_t kChunk = 1u << 30;
 
 }  // namespace
 
-std::string nativePath(const std::string& path) { return oemToUtf8(path); }
+std::string nativePath(const std::string& path) {
+    return oemToUtf8(path);
+}
 
 bool openFile(const std::string& path, FileMode mode, File& file) {
     file.handle = -1;
@@ -99,8 +103,8 @@ bool writeFile(File& file, const void* buffer, std::size_t size) {
 bool seekFile(File& file, std::int64_t offset) {
     if (!file.isOpen() || offset < 0) return false;
     LONG high = static_cast<LONG>(offset >> 32);
-    const DWORD low = ::SetFilePointer(handleOf(file), static_cast<LONG>(offset & 0xFFFFFFFF),
-                                       &high, FILE_BEGIN);
+    const DWORD low =
+        ::SetFilePointer(handleOf(file), static_cast<LONG>(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
     if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
     return ((static_cast<std::int64_t>(high) << 32) | low) == offset;
 }
@@ -113,7 +117,9 @@ std::int64_t fileSize(File& file) {
     return (static_cast<std::int64_t>(high) << 32) | low;
 }
 
-bool syncFile(File& file) { return file.isOpen() && ::FlushFileBuffers(handleOf(file)) != 0; }
+bool syncFile(File& file) {
+    return file.isOpen() && ::FlushFileBuffers(handleOf(file)) != 0;
+}
 
 void closeFile(File& file) {
     if (file.isOpen()) ::CloseHandle(handleOf(file));
@@ -127,13 +133,14 @@ AppendResult appendWhole(const std::string& path, const void* bytes, std::size_t
     // itself goes to the end of the file through the offset 0xFFFFFFFF in
     // both halves.
     const std::wstring wide = win32::toWide(path);
-    const HANDLE h = ::CreateFileW(wide.c_str(),
-                                   FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                   0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = ::CreateFileW(
+        wide.c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? AppendResult::Held
-                                                                                 : AppendResult::Failed;
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+                   ? AppendResult::Held
+                   : AppendResult::Failed;
     }
     OVERLAPPED atEnd{};
     atEnd.Offset = 0xFFFFFFFF;
@@ -189,8 +196,8 @@ namespace {
 // A native name (UTF-8) in wide characters, and back.
 std::wstring wideFromUtf8(const std::string& text) {
     if (text.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) {
         ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
@@ -205,16 +212,17 @@ std::string utf8FromWide(const std::wstring& text) {
                                         nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
     if (n > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                              n, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                              nullptr, nullptr);
     }
     return out;
 }
 
 // The name the system gives an open file: the same for every path to it.
 bool finalName(const std::wstring& path, std::wstring& out) {
-    HANDLE h = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     wchar_t buffer[32768];
     const DWORD n = ::GetFinalPathNameByHandleW(h, buffer, 32768, FILE_NAME_NORMALIZED);

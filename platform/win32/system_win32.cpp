@@ -36,10 +36,16 @@ std::string getEnvironmentVariable(const std::string& name) {
     }
 }
 
-LocalDate localDate() { return g_clock != nullptr ? g_clock() : systemDate(); }
+LocalDate localDate() {
+    return g_clock != nullptr ? g_clock() : systemDate();
+}
 
-void setClock(ClockFunction clock) { g_clock = clock; }
+void setClock(ClockFunction clock) {
+    g_clock = clock;
+}
 
-void sleepMilliseconds(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void sleepMilliseconds(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
 }  // namespace platform

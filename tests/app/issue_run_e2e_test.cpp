@@ -42,11 +42,14 @@ Owner owner(int property, int number, char method, std::map<int, ConceptEntry> c
     return o;
 }
 
-ConceptEntry monthly(std::int32_t amount, char flag = ' ') { return {flag, 1, amount, 0}; }
+ConceptEntry monthly(std::int32_t amount, char flag = ' ') {
+    return {flag, 1, amount, 0};
+}
 
 Collection pending(int property, int number, std::int32_t total, std::int32_t flagged = 0,
                    int date = 20260315, unsigned char issue = kIssueOne) {
-    return {e2e::ownerKey(property, number), packedDate(date), issue, kZeroDate, total, flagged, 'P'};
+    return {
+        e2e::ownerKey(property, number), packedDate(date), issue, kZeroDate, total, flagged, 'P'};
 }
 
 std::vector<std::string> bytesOf(const std::vector<Collection>& cs) {
@@ -95,19 +98,29 @@ std::vector<Case> cases() {
         cs.push_back(c);
     }
     {
-        Case c{"OwnerKeyRangeAcrossProperties", {{1, 1, 12}, {2, 1, 12}, {3, 1, 12}, {4, 1, 12}},
-               {}, withRange("1", "2", "3", "2"), {}, {}};
+        Case c{"OwnerKeyRangeAcrossProperties",
+               {{1, 1, 12}, {2, 1, 12}, {3, 1, 12}, {4, 1, 12}},
+               {},
+               withRange("1", "2", "3", "2"),
+               {},
+               {}};
         for (int p = 1; p <= 4; ++p)
-            for (int o = 1; o <= 3; ++o) c.owners.push_back(owner(p, o, 'A', {{1, monthly(10 * p + o)}}));
-        for (auto [p, o] : std::vector<std::pair<int, int>>{{1, 2}, {1, 3}, {2, 1}, {2, 2}, {2, 3}, {3, 1}, {3, 2}}) {
+            for (int o = 1; o <= 3; ++o)
+                c.owners.push_back(owner(p, o, 'A', {{1, monthly(10 * p + o)}}));
+        for (auto [p, o] : std::vector<std::pair<int, int>>{
+                 {1, 2}, {1, 3}, {2, 1}, {2, 2}, {2, 3}, {3, 1}, {3, 2}}) {
             c.expected.push_back(pending(p, o, 10 * p + o));
             c.loggedStatuses.push_back(0);
         }
         cs.push_back(c);
     }
     {
-        Case c{"OnePropertyAllOwners", {{1, 1, 12}, {2, 1, 12}, {3, 1, 12}}, {},
-               withRange("2", "0", "2", "9999"), {}, {}};
+        Case c{"OnePropertyAllOwners",
+               {{1, 1, 12}, {2, 1, 12}, {3, 1, 12}},
+               {},
+               withRange("2", "0", "2", "9999"),
+               {},
+               {}};
         for (int p = 1; p <= 3; ++p)
             for (int o : {0, 1, 9999}) c.owners.push_back(owner(p, o, 'F', {{2, monthly(5)}}));
         for (int o : {0, 1, 9999}) {
@@ -125,13 +138,13 @@ std::vector<Case> cases() {
             unsigned char high, low;
             bool selected;
         };
-        const S series[] = {{1, 128, 132, false},  // 0004
-                            {2, 128, 133, true},   // 0005
-                            {3, 128, 140, true},   // 0012
-                            {4, 128, 141, false},  // 0013
-                            {5, 32, 133, true},    // blank high pair reads as 00: 0005
-                            {6, 0, 140, true},     // zero byte likewise: 0012
-                            {7, 129, 133, false}}; // 0105
+        const S series[] = {{1, 128, 132, false},   // 0004
+                            {2, 128, 133, true},    // 0005
+                            {3, 128, 140, true},    // 0012
+                            {4, 128, 141, false},   // 0013
+                            {5, 32, 133, true},     // blank high pair reads as 00: 0005
+                            {6, 0, 140, true},      // zero byte likewise: 0012
+                            {7, 129, 133, false}};  // 0105
         for (const S& s : series) {
             Owner o = owner(1, s.owner, 'A', {{1, monthly(7)}});
             o.seriesHigh = s.high;
@@ -148,12 +161,12 @@ std::vector<Case> cases() {
         Case c{"ConceptsThatAddNothing", {{1, 1, 12}, {2, 1, 0}}, {}, WorkFile{}, {}, {}};
         c.work.conceptEnabled[2] = "s";  // concept 3: only an exact "S" enables
         c.work.conceptEnabled[3] = " S";
-        c.owners = {owner(1, 1, 'A', {{1, monthly(50)}, {2, monthly(-50)}}),       // sums to 0
-                    owner(1, 2, 'A', {{9, {' ', 1, 80, 0}}}),                    // no code
-                    owner(1, 3, 'A', {{10, {' ', 1, 80, 4}}}),                   // code 4
-                    owner(1, 4, 'A', {{3, monthly(60)}, {4, monthly(70)}}),      // disabled
+        c.owners = {owner(1, 1, 'A', {{1, monthly(50)}, {2, monthly(-50)}}),          // sums to 0
+                    owner(1, 2, 'A', {{9, {' ', 1, 80, 0}}}),                         // no code
+                    owner(1, 3, 'A', {{10, {' ', 1, 80, 4}}}),                        // code 4
+                    owner(1, 4, 'A', {{3, monthly(60)}, {4, monthly(70)}}),           // disabled
                     owner(1, 5, 'A', {{1, {' ', 0, 90, 0}}, {2, {' ', -3, 90, 0}}}),  // no period
-                    owner(2, 1, 'A', {{1, monthly(11)}})};                       // cycle 0
+                    owner(2, 1, 'A', {{1, monthly(11)}})};                            // cycle 0
         c.expected = {pending(1, 3, 80)};
         c.loggedStatuses = {0};
         cs.push_back(c);
@@ -161,8 +174,11 @@ std::vector<Case> cases() {
     {
         Case c{"FlaggedSum", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
         c.owners = {owner(1, 1, 'A',
-                          {{1, monthly(100, 'N')}, {2, monthly(50)}, {8, monthly(-5, 'N')},
-                           {9, {'N', 1, 25, 3}}, {10, {'n', 1, 1000, 3}}})};
+                          {{1, monthly(100, 'N')},
+                           {2, monthly(50)},
+                           {8, monthly(-5, 'N')},
+                           {9, {'N', 1, 25, 3}},
+                           {10, {'n', 1, 1000, 3}}})};
         c.expected = {pending(1, 1, 1170, 120)};
         c.loggedStatuses = {0};
         cs.push_back(c);
@@ -172,28 +188,32 @@ std::vector<Case> cases() {
         constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
         constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
         Case c{"AmountsAtTheEdgesOf32Bits", {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
-        c.owners = {owner(1, 1, 'A', {{1, monthly(kMax)}}),
-                    owner(1, 2, 'A', {{1, monthly(kMax)}, {2, monthly(1)}}),
-                    owner(1, 3, 'A', {{1, monthly(kMin)}}),
-                    owner(1, 4, 'A', {{1, monthly(kMin)}, {2, monthly(-1)}}),
-                    owner(1, 5, 'A', {{1, monthly(2, 'N')}, {2, monthly(kMax, 'N')}, {3, monthly(-3)}})};
+        c.owners = {
+            owner(1, 1, 'A', {{1, monthly(kMax)}}),
+            owner(1, 2, 'A', {{1, monthly(kMax)}, {2, monthly(1)}}),
+            owner(1, 3, 'A', {{1, monthly(kMin)}}),
+            owner(1, 4, 'A', {{1, monthly(kMin)}, {2, monthly(-1)}}),
+            owner(1, 5, 'A', {{1, monthly(2, 'N')}, {2, monthly(kMax, 'N')}, {3, monthly(-3)}})};
         c.expected = {pending(1, 1, kMax), pending(1, 3, kMin)};
         c.loggedStatuses = {0, 1008, 0, 1008, 1008};
         cs.push_back(c);
     }
     // An issue date that packs to the zero date, or whose month is not 1 to
     // 12, bills nobody: no collection without a date, no "month 0" or 15.
-    for (const auto& [name, date] : std::vector<std::pair<const char*, std::string>>{
-             {"UnreadableIssueDate", "15/3"},
-             {"IssueDateAfterAByteOrderMark", "\xEF\xBB\xBF" "15/03/2026"},
-             {"IssueDateAfterATab", "\t15/03/2026"},
-             {"IssueDateInWords", "15 June 2026"},
-             {"IssueDateMonthFirst", "03/15/2026"},
-             {"IssueDateMonthZero", "15/00/2026"}}) {
+    for (const auto& [name, date] :
+         std::vector<std::pair<const char*, std::string>>{{"UnreadableIssueDate", "15/3"},
+                                                          {"IssueDateAfterAByteOrderMark",
+                                                           "\xEF\xBB\xBF"
+                                                           "15/03/2026"},
+                                                          {"IssueDateAfterATab", "\t15/03/2026"},
+                                                          {"IssueDateInWords", "15 June 2026"},
+                                                          {"IssueDateMonthFirst", "03/15/2026"},
+                                                          {"IssueDateMonthZero", "15/00/2026"}}) {
         Case c{name, {{1, 1, 12}}, {}, WorkFile{}, {}, {}};
         c.work.issueDate = date;
-        c.owners = {owner(1, 1, 'A', {{1, monthly(10)}}),               // due every month
-                    owner(1, 2, 'B', {{1, {' ', 12, 10, 0}}}, 'V')};    // due in month 0 if it were one
+        c.owners = {
+            owner(1, 1, 'A', {{1, monthly(10)}}),             // due every month
+            owner(1, 2, 'B', {{1, {' ', 12, 10, 0}}}, 'V')};  // due in month 0 if it were one
         cs.push_back(c);
     }
     {
@@ -247,9 +267,10 @@ TEST(IssueRun, DueMonthsFollowThePeriodAndTheBillingMoment) {
     const ConceptEntry quarterly{' ', 3, 100, 0};
     const ConceptEntry yearly{' ', 12, 1200, 0};
     const ConceptEntry bimonthly{' ', 2, 20, 0};
-    inst.addOwners({owner(1, 1, 'A', {{1, quarterly}}, ' '), owner(1, 2, 'A', {{1, quarterly}}, 'M'),
-                    owner(1, 3, 'A', {{1, quarterly}}, 'V'), owner(1, 4, 'A', {{1, bimonthly}}, 'M'),
-                    owner(1, 5, 'A', {{1, monthly(1)}}, 'V'), owner(2, 1, 'A', {{1, yearly}}, ' ')});
+    inst.addOwners(
+        {owner(1, 1, 'A', {{1, quarterly}}, ' '), owner(1, 2, 'A', {{1, quarterly}}, 'M'),
+         owner(1, 3, 'A', {{1, quarterly}}, 'V'), owner(1, 4, 'A', {{1, bimonthly}}, 'M'),
+         owner(1, 5, 'A', {{1, monthly(1)}}, 'V'), owner(2, 1, 'A', {{1, yearly}}, ' ')});
     for (int month = 1; month <= 12; ++month) {
         WorkFile w;
         w.issueDate = "15/" + std::to_string(month) + "/2026";
@@ -262,7 +283,8 @@ TEST(IssueRun, DueMonthsFollowThePeriodAndTheBillingMoment) {
     EXPECT_EQ(months[e2e::ownerKey(1, 1)], (std::vector<int>{1, 4, 7, 10}));
     EXPECT_EQ(months[e2e::ownerKey(1, 2)], (std::vector<int>{2, 5, 8, 11}));
     EXPECT_EQ(months[e2e::ownerKey(1, 3)], (std::vector<int>{3, 6, 9, 12}));
-    EXPECT_EQ(months[e2e::ownerKey(1, 4)], (std::vector<int>{2, 4, 6, 8, 10, 12}));  // "M" of 2 is 1
+    EXPECT_EQ(months[e2e::ownerKey(1, 4)],
+              (std::vector<int>{2, 4, 6, 8, 10, 12}));  // "M" of 2 is 1
     EXPECT_EQ(months[e2e::ownerKey(1, 5)].size(), 12u);
     EXPECT_EQ(months[e2e::ownerKey(2, 1)], (std::vector<int>{7}));
 }
@@ -321,16 +343,19 @@ TEST(IssueRun, HelpAndVersionDoNothingElse) {
         inst.writeWorkFile(WorkFile{});
         const std::string out = inst.folder() + "help.out";
         const std::string command = "JOBROOT='" + inst.root() + "' JOBTMP='" + inst.work() + "' '" +
-                                    COBRAM_PROGRAM + "' " + argument + " </dev/null >'" + out + "' 2>&1";
+                                    COBRAM_PROGRAM + "' " + argument + " </dev/null >'" + out +
+                                    "' 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << argument;
         std::ifstream in(out);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
         if (std::string(argument) == "--verbose") {
             EXPECT_EQ(inst.collections().size(), 1u);
             continue;
         }
         EXPECT_EQ(text.rfind("cobram ", 0), 0u) << text;
-        EXPECT_EQ(text.find("JOBROOT") != std::string::npos, std::string(argument) == "--help") << text;
+        EXPECT_EQ(text.find("JOBROOT") != std::string::npos, std::string(argument) == "--help")
+            << text;
         EXPECT_TRUE(inst.collections().empty()) << argument;
         EXPECT_EQ(inst.operationsLog(), "");
     }

@@ -53,7 +53,8 @@ protected:
 
     // `count` characters of row `row` from `column` on.
     static std::string textAt(int row, int column, int count) {
-        return screen().rowText(row).substr(static_cast<std::size_t>(column - 1), static_cast<std::size_t>(count));
+        return screen().rowText(row).substr(static_cast<std::size_t>(column - 1),
+                                            static_cast<std::size_t>(count));
     }
     static unsigned char attributeAt(int row, int column) {
         unsigned char c = 0, a = 0;
@@ -71,12 +72,12 @@ protected:
 }  // namespace console_test
 
 inline bool operator==(const WindowState& a, const WindowState& b) {
-    return a.windowDepth == b.windowDepth && a.windowTop == b.windowTop && a.windowLeft == b.windowLeft &&
-           a.windowBottom == b.windowBottom && a.windowRight == b.windowRight;
+    return a.windowDepth == b.windowDepth && a.windowTop == b.windowTop &&
+           a.windowLeft == b.windowLeft && a.windowBottom == b.windowBottom &&
+           a.windowRight == b.windowRight;
 }
 
 inline void PrintTo(const WindowState& w, std::ostream* os) {
-    *os << "{depth " << w.windowDepth << ", " << w.windowTop << "," << w.windowLeft << " - " << w.windowBottom
-        << "," << w.windowRight << "}";
+    *os << "{depth " << w.windowDepth << ", " << w.windowTop << "," << w.windowLeft << " - "
+        << w.windowBottom << "," << w.windowRight << "}";
 }
-

@@ -11,11 +11,14 @@ namespace {
 using console_test::ConsoleTest;
 using console_test::slotAttribute;
 
-std::string sixtyCharacters() { return "NO ES POT ACCEDIR AL FITXER " + std::string(27, 'F') + " (20)"; }
+std::string sixtyCharacters() {
+    return "NO ES POT ACCEDIR AL FITXER " + std::string(27, 'F') + " (20)";
+}
 
 std::string tenNineLetterWords() {
     std::string text;
-    for (int i = 0; i < 10; ++i) text += (i ? " " : "") + std::string(9, static_cast<char>('A' + i));
+    for (int i = 0; i < 10; ++i)
+        text += (i ? " " : "") + std::string(9, static_cast<char>('A' + i));
     return text;
 }
 
@@ -27,7 +30,8 @@ std::string pathOf90() {
 
 std::string eightLongWords() {
     std::string text;
-    for (int i = 0; i < 8; ++i) text += (i ? " " : "") + std::string(70, static_cast<char>('A' + i));
+    for (int i = 0; i < 8; ++i)
+        text += (i ? " " : "") + std::string(70, static_cast<char>('A' + i));
     return text;
 }
 
@@ -46,8 +50,26 @@ std::vector<BoxCase> boxCases() {
     std::vector<std::string> eight;
     for (int i = 0; i < 8; ++i) eight.push_back(std::string(70, static_cast<char>('A' + i)));
     return {
-        {"SixtyCharactersAtRow12", sixtyCharacters(), 12, 25, 80, 9, 9, 11, 72, {sixtyCharacters()}},
-        {"TenWordsOnTwoLines", words, 12, 25, 80, 9, 4, 12, 76, {words.substr(0, 69), words.substr(70)}},
+        {"SixtyCharactersAtRow12",
+         sixtyCharacters(),
+         12,
+         25,
+         80,
+         9,
+         9,
+         11,
+         72,
+         {sixtyCharacters()}},
+        {"TenWordsOnTwoLines",
+         words,
+         12,
+         25,
+         80,
+         9,
+         4,
+         12,
+         76,
+         {words.substr(0, 69), words.substr(70)}},
         {"PathCutAfter76", path, 12, 25, 80, 9, 1, 12, 80, {path.substr(0, 76), path.substr(76)}},
         {"HeldAtTheTopRow", sixtyCharacters(), 1, 25, 80, 1, 9, 3, 72, {sixtyCharacters()}},
         {"HeldAtTheLastRow", sixtyCharacters(), 30, 25, 80, 23, 9, 25, 72, {sixtyCharacters()}},
@@ -56,7 +78,9 @@ std::vector<BoxCase> boxCases() {
     };
 }
 
-void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const BoxCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class MessageBox : public ConsoleTest, public ::testing::WithParamInterface<BoxCase> {};
 
@@ -69,13 +93,16 @@ TEST_P(MessageBox, IsFramedAroundItsLinesInSlot2) {
     std::string text = c.text;
     showMessageBox(static_cast<std::int16_t>(c.centreRow), text);
 
-    EXPECT_EQ(windowState, (WindowState{1, static_cast<std::int16_t>(c.top), static_cast<std::int16_t>(c.left),
-                                        static_cast<std::int16_t>(c.bottom), static_cast<std::int16_t>(c.right)}));
+    EXPECT_EQ(
+        windowState,
+        (WindowState{1, static_cast<std::int16_t>(c.top), static_cast<std::int16_t>(c.left),
+                     static_cast<std::int16_t>(c.bottom), static_cast<std::int16_t>(c.right)}));
     EXPECT_EQ(textAt(c.top, c.left, 1), "\xDA");
     EXPECT_EQ(textAt(c.top, c.right, 1), "\xBF");
     EXPECT_EQ(textAt(c.bottom, c.left, 1), "\xC0");
     EXPECT_EQ(textAt(c.bottom, c.right, 1), "\xD9");
-    EXPECT_EQ(textAt(c.top, c.left + 1, c.right - c.left - 1), std::string(static_cast<std::size_t>(c.right - c.left - 1), '\xC4'));
+    EXPECT_EQ(textAt(c.top, c.left + 1, c.right - c.left - 1),
+              std::string(static_cast<std::size_t>(c.right - c.left - 1), '\xC4'));
     const int inside = c.right - c.left - 1;
     for (std::size_t i = 0; i < c.lines.size(); ++i) {
         const int row = c.top + 1 + static_cast<int>(i);
@@ -89,7 +116,8 @@ TEST_P(MessageBox, IsFramedAroundItsLinesInSlot2) {
     EXPECT_EQ(c.top + 1 + static_cast<int>(c.lines.size()), c.bottom);
     for (int row = 1; row <= c.rows; ++row) {
         for (int column = 1; column <= c.columns; ++column) {
-            const bool inBox = row >= c.top && row <= c.bottom && column >= c.left && column <= c.right;
+            const bool inBox =
+                row >= c.top && row <= c.bottom && column >= c.left && column <= c.right;
             unsigned char wasCharacter = 0, wasAttribute = 0;
             before.cell(row, column, wasCharacter, wasAttribute);
             if (inBox) {
@@ -106,13 +134,16 @@ TEST_P(MessageBox, IsFramedAroundItsLinesInSlot2) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Console, MessageBox, ::testing::ValuesIn(boxCases()),
-                         [](const ::testing::TestParamInfo<BoxCase>& info) { return std::string(info.param.what); });
+                         [](const ::testing::TestParamInfo<BoxCase>& info) {
+                             return std::string(info.param.what);
+                         });
 
 TEST_F(ConsoleTest, MessageBoxReplacesTheTextByItsLaidOutLines) {
     std::string text = tenNineLetterWords();
     showMessageBox(12, text);
     const std::string words = tenNineLetterWords();
-    EXPECT_EQ(text, words.substr(0, 69) + std::string(7, ' ') + words.substr(70) + std::string(47, ' '));
+    EXPECT_EQ(text,
+              words.substr(0, 69) + std::string(7, ' ') + words.substr(70) + std::string(47, ' '));
 }
 
 TEST_F(ConsoleTest, MessageBoxKeepsTheCallersTextStyle) {

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
 
     const platform::ConsoleBackend& con = platform::console();
     con.hideCursor();
-    std::string text = argc > 1 ? platform::utf8ToOem(argv[1]) : "NO ES POT ACCEDIR AL FITXER DADES\\THRebut (20)";
+    std::string text =
+        argc > 1 ? platform::utf8ToOem(argv[1]) : "NO ES POT ACCEDIR AL FITXER DADES\\THRebut (20)";
     showMessageBox(12, text);
     con.beep();
     con.discardKeys();

@@ -38,8 +38,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StyleCase{{"NR"}, 3, ""}, StyleCase{{"u"}, 4, ""}, StyleCase{{"urn"}, 4, ""},
                       StyleCase{{"h"}, 0, ""},  // other letters are ignored
                       StyleCase{{"r", "x"}, 0, ""}, StyleCase{{"+rh"}, 2, std::string(1, '\0')},
-                      StyleCase{{"n", "+r", "+u", "-"}, 2, std::string(1, '\1')},  // "+" twice, "-" once
-                      StyleCase{{"-"}, 0, ""},                                      // nothing saved
+                      StyleCase{
+                          {"n", "+r", "+u", "-"}, 2, std::string(1, '\1')},  // "+" twice, "-" once
+                      StyleCase{{"-"}, 0, ""},                               // nothing saved
                       StyleCase{{"u", "+r", "-", "-"}, 0, ""},
                       StyleCase{{"r", "+-"}, 2, ""},  // saved and taken back at once
                       StyleCase{{"-u"}, 0, ""}));     // "-" wins over the letters

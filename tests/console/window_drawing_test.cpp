@@ -26,7 +26,9 @@ struct FrameCase {
     std::string top, middle, bottom;  // rows 2, 3 and 4 of columns 3 to 7
 };
 
-void PrintTo(const FrameCase& c, std::ostream* os) { *os << "style " << c.style; }
+void PrintTo(const FrameCase& c, std::ostream* os) {
+    *os << "style " << c.style;
+}
 
 class Frame : public ConsoleTest, public ::testing::WithParamInterface<FrameCase> {};
 
@@ -49,10 +51,11 @@ TEST_P(Frame, IsDrawnInItsCharactersAndClearsTheInside) {
     EXPECT_NE(attributeAt(3, 8), 0x61);
 }
 
-INSTANTIATE_TEST_SUITE_P(Console, Frame,
-                         ::testing::Values(FrameCase{0, "     ", "     ", "     "},
-                                           FrameCase{1, "\xDA\xC4\xC4\xC4\xBF", "\xB3   \xB3", "\xC0\xC4\xC4\xC4\xD9"},
-                                           FrameCase{2, "\xC9\xCD\xCD\xCD\xBB", "\xBA   \xBA", "\xC8\xCD\xCD\xCD\xBC"}));
+INSTANTIATE_TEST_SUITE_P(
+    Console, Frame,
+    ::testing::Values(FrameCase{0, "     ", "     ", "     "},
+                      FrameCase{1, "\xDA\xC4\xC4\xC4\xBF", "\xB3   \xB3", "\xC0\xC4\xC4\xC4\xD9"},
+                      FrameCase{2, "\xC9\xCD\xCD\xCD\xBB", "\xBA   \xBA", "\xC8\xCD\xCD\xCD\xBC"}));
 
 TEST_F(ConsoleTest, NoFrameIsDrawnWithoutAWindowForAnUnknownStyleOrANonRectangle) {
     fillScreen();

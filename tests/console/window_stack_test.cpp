@@ -21,8 +21,8 @@ std::string digits(int value, int width) {
 
 std::string le32(std::int32_t v) {
     const auto u = static_cast<std::uint32_t>(v);
-    return {static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF), static_cast<char>((u >> 16) & 0xFF),
-            static_cast<char>((u >> 24) & 0xFF)};
+    return {static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF),
+            static_cast<char>((u >> 16) & 0xFF), static_cast<char>((u >> 24) & 0xFF)};
 }
 
 // A frame as the window stack holds it: ten two-digit numbers, the cells
@@ -43,7 +43,10 @@ std::string stackOf(const std::string& frames) {
 std::int32_t headerOf(const std::string& file) {
     EXPECT_GE(file.size(), 4u);
     if (file.size() < 4) return 0;
-    const auto b = [&](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(file[static_cast<std::size_t>(i)])); };
+    const auto b = [&](int i) {
+        return static_cast<std::uint32_t>(
+            static_cast<unsigned char>(file[static_cast<std::size_t>(i)]));
+    };
     return static_cast<std::int32_t>(b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24));
 }
 
@@ -82,8 +85,8 @@ struct Region {
 };
 
 void PrintTo(const Region& r, std::ostream* os) {
-    *os << r.rows << "x" << r.columns << " console, region " << r.top << "," << r.left << " - " << r.bottom << ","
-        << r.right;
+    *os << r.rows << "x" << r.columns << " console, region " << r.top << "," << r.left << " - "
+        << r.bottom << "," << r.right;
 }
 
 class RefusedRegion : public ConsoleTest, public ::testing::WithParamInterface<Region> {};
@@ -122,19 +125,34 @@ TEST_F(ConsoleTest, PushWritesTheFrameByteForByteAtOffset4AndTheHeaderAfterIt) {
     const char* rowA = "ab\x01";
     const char* rowB = "\xDA\xC4\xBF";
     for (int c = 0; c < 3; ++c) {
-        s.characters[static_cast<std::size_t>(3 * 80 + 4 + c)] = static_cast<unsigned char>(rowA[c]);
-        s.attributes[static_cast<std::size_t>(3 * 80 + 4 + c)] = static_cast<unsigned char>(0x10 + c);
-        s.characters[static_cast<std::size_t>(4 * 80 + 4 + c)] = static_cast<unsigned char>(rowB[c]);
-        s.attributes[static_cast<std::size_t>(4 * 80 + 4 + c)] = static_cast<unsigned char>(0xF0 + c);
+        s.characters[static_cast<std::size_t>(3 * 80 + 4 + c)] =
+            static_cast<unsigned char>(rowA[c]);
+        s.attributes[static_cast<std::size_t>(3 * 80 + 4 + c)] =
+            static_cast<unsigned char>(0x10 + c);
+        s.characters[static_cast<std::size_t>(4 * 80 + 4 + c)] =
+            static_cast<unsigned char>(rowB[c]);
+        s.attributes[static_cast<std::size_t>(4 * 80 + 4 + c)] =
+            static_cast<unsigned char>(0xF0 + c);
     }
     platform::console().setCursor(2, 3);
     windowState = WindowState{1, 3, 4, 22, 77};
 
     pushWindow(4, 5, 5, 7);
 
-    const std::string cells = std::string("a\x10") + "b\x11" + std::string("\x01\x12", 2) + "\xDA\xF0" +
-                              "\xC4\xF1" + "\xBF\xF2";
-    const std::string expected = le32(42) + "02" "03" "03" "04" "22" "77" "04" "05" "05" "07" + cells + "00037";
+    const std::string cells = std::string("a\x10") + "b\x11" + std::string("\x01\x12", 2) +
+                              "\xDA\xF0" + "\xC4\xF1" + "\xBF\xF2";
+    const std::string expected = le32(42) +
+                                 "02"
+                                 "03"
+                                 "03"
+                                 "04"
+                                 "22"
+                                 "77"
+                                 "04"
+                                 "05"
+                                 "05"
+                                 "07" +
+                                 cells + "00037";
     EXPECT_EQ(stackFile(), expected);
     EXPECT_EQ(windowState, (WindowState{2, 4, 5, 5, 7}));
 }
@@ -219,7 +237,8 @@ TEST_F(ConsoleTest, PopWithoutAFileChangesNothingAndLeavesNoFile) {
 }
 
 TEST_F(ConsoleTest, AFileOfThreeBytesOrFewerIsAnEmptyStack) {
-    for (const std::string& bytes : {std::string(), std::string("\x05", 1), std::string("\x40\x00\x00", 3)}) {
+    for (const std::string& bytes :
+         {std::string(), std::string("\x05", 1), std::string("\x40\x00\x00", 3)}) {
         fillScreen();
         const Snapshot before = snapshot();
         writeStackFile(bytes);
@@ -234,7 +253,9 @@ TEST_F(ConsoleTest, PopRestoresFramesLeftByAnotherProgram) {
     // Two frames pushed elsewhere: the lower one saved no window, the upper
     // one saved the window (2,2)-(20,60).
     const std::string lower = frame({1, 1, 0, 0, 0, 0, 5, 5, 5, 5}, "Q\x07");
-    const std::string upper = frame({4, 6, 2, 2, 20, 60, 3, 3, 3, 4}, "A\x1E" "B\x2F");
+    const std::string upper = frame({4, 6, 2, 2, 20, 60, 3, 3, 3, 4},
+                                    "A\x1E"
+                                    "B\x2F");
     writeStackFile(stackOf(lower + upper));
 
     popWindow();
@@ -256,7 +277,10 @@ TEST_F(ConsoleTest, CellsOfAFrameFromALargerConsoleOutsideThisOneAreLeftOut) {
     fillScreen();
     Snapshot expected = snapshot();
     // Rows 24 to 26 of column 80, and a cursor beyond this console.
-    writeStackFile(stackOf(frame({30, 90, 0, 0, 0, 0, 24, 80, 26, 80}, "A\x01" "B\x02" "C\x03")));
+    writeStackFile(stackOf(frame({30, 90, 0, 0, 0, 0, 24, 80, 26, 80},
+                                 "A\x01"
+                                 "B\x02"
+                                 "C\x03")));
     popWindow();
     expected.characters[23 * 80 + 79] = 'A';
     expected.attributes[23 * 80 + 79] = 1;
@@ -274,7 +298,9 @@ struct DamagedStack {
 };
 
 // A sound frame of region (3,3)-(3,4), 29 bytes, for the cases to damage.
-const std::string kFrame = frame({4, 6, 2, 2, 20, 60, 3, 3, 3, 4}, "A\x1E" "B\x2F");
+const std::string kFrame = frame({4, 6, 2, 2, 20, 60, 3, 3, 3, 4},
+                                 "A\x1E"
+                                 "B\x2F");
 
 std::string withLengthField(const std::string& f, const std::string& field) {
     return f.substr(0, f.size() - 5) + field;
@@ -294,17 +320,27 @@ std::vector<DamagedStack> damagedStacks() {
         {"length field past the file's start", stackOf(withLengthField(kFrame, "99999"))},
         {"length field reaches into the header", stackOf(withLengthField(kFrame, "00031"))},
         {"length field below a frame's size", stackOf(withLengthField(kFrame, "00010"))},
-        {"length disagrees with the region", stackOf(frame({4, 6, 2, 2, 20, 60, 3, 3, 3, 5}, "A\x1E" "B\x2F"))},
+        {"length disagrees with the region", stackOf(frame({4, 6, 2, 2, 20, 60, 3, 3, 3, 5},
+                                                           "A\x1E"
+                                                           "B\x2F"))},
         {"coordinate not digits", stackOf("0406020220600x0303" + kFrame.substr(18))},
-        {"region upside down", stackOf(frame({4, 6, 2, 2, 20, 60, 5, 3, 3, 4}, "A\x1E" "B\x2F"))},
-        {"region at row 0", stackOf(frame({4, 6, 2, 2, 20, 60, 0, 3, 0, 4}, "A\x1E" "B\x2F"))},
-        {"region at column 0", stackOf(frame({4, 6, 2, 2, 20, 60, 3, 0, 3, 1}, "A\x1E" "B\x2F"))},
+        {"region upside down", stackOf(frame({4, 6, 2, 2, 20, 60, 5, 3, 3, 4},
+                                             "A\x1E"
+                                             "B\x2F"))},
+        {"region at row 0", stackOf(frame({4, 6, 2, 2, 20, 60, 0, 3, 0, 4},
+                                          "A\x1E"
+                                          "B\x2F"))},
+        {"region at column 0", stackOf(frame({4, 6, 2, 2, 20, 60, 3, 0, 3, 1},
+                                             "A\x1E"
+                                             "B\x2F"))},
         {"header alone", le32(34)},
         {"garbage", std::string(64, '\xFF')},
     };
 }
 
-void PrintTo(const DamagedStack& d, std::ostream* os) { *os << d.what; }
+void PrintTo(const DamagedStack& d, std::ostream* os) {
+    *os << d.what;
+}
 
 class DamagedStackFile : public ConsoleTest, public ::testing::WithParamInterface<DamagedStack> {};
 

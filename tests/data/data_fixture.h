@@ -47,13 +47,23 @@ inline void fail() {
     std::abort();
 }
 inline void noCursor() {}
-inline void size(int& rows, int& columns) { rows = 25, columns = 80; }
-inline void cursor(int& row, int& column) { row = 1, column = 1; }
+inline void size(int& rows, int& columns) {
+    rows = 25, columns = 80;
+}
+inline void cursor(int& row, int& column) {
+    row = 1, column = 1;
+}
 inline void moveCursor(int, int) {}
-inline void cell(int, int, unsigned char& c, unsigned char& a) { c = ' ', a = 7; }
+inline void cell(int, int, unsigned char& c, unsigned char& a) {
+    c = ' ', a = 7;
+}
 inline void colours(int, int) {}
-inline void write(const std::string&) { fail(); }
-inline void nothing() { fail(); }
+inline void write(const std::string&) {
+    fail();
+}
+inline void nothing() {
+    fail();
+}
 inline const platform::ConsoleBackend console = {noCursor, size,  cursor,  moveCursor, cell,
                                                  colours,  write, nothing, nothing,    nothing};
 }  // namespace trap

@@ -113,8 +113,9 @@ TEST_F(EngineTest, InsertedRecordsAreFoundByKeyAndByStepAndLogged) {
     insert(c, 0);
     insert(collection("0001aaaa", "G9", 'z'), 5);  // key 0 already held
     EXPECT_EQ(entryOf(514).keyValue, zeros(8));
-    const std::string line = " 514          "
-                             " 2            ";
+    const std::string line =
+        " 514          "
+        " 2            ";
     EXPECT_EQ(root.read("db.log"),
               line + " 0 \r\n" + line + " 0 \r\n" + line + " 0 \r\n" + line + " 5 \r\n");
 
@@ -184,7 +185,9 @@ TEST_F(EngineTest, OpeningTheSameFileUnderTwoNumbersSharesIt) {
 }
 
 // A console that shows what is written on the standard error of the process.
-void toStderr(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void toStderr(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+}
 void nothing() {}
 const platform::ConsoleBackend kStderrConsole = {
     trap::noCursor, trap::size, trap::cursor, trap::moveCursor, trap::cell,
@@ -233,8 +236,8 @@ TEST_F(EngineTest, FileHeldByAnotherProcessIsWaitedForAndOpened) {
         const std::string path = name + ".dat";
         std::memcpy(key, path.data(), path.size());
         std::uint32_t length = 0;
-        const std::int16_t opened = BTRCALL(0, block, data, &length, key,
-                                            static_cast<std::uint8_t>(path.size()), -4);
+        const std::int16_t opened =
+            BTRCALL(0, block, data, &length, key, static_cast<std::uint8_t>(path.size()), -4);
         const char answer = opened == 0 ? 'y' : 'n';
         if (::write(held[1], &answer, 1) != 1) ::_exit(1);
         platform::sleepMilliseconds(500);

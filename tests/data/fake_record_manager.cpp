@@ -20,9 +20,9 @@
 // Copies the key buffer into the data buffer, returns the key length as the
 // data length and a status made of the operation and the key number.
 extern "C" FAKE_EXPORT int FAKE_CONV BTRCALL(std::uint16_t operation, void* positionBlock,
-                                            void* dataBuffer, std::uint32_t* dataLength,
-                                            void* keyBuffer, std::uint8_t keyLength,
-                                            std::int8_t keyNumber) {
+                                             void* dataBuffer, std::uint32_t* dataLength,
+                                             void* keyBuffer, std::uint8_t keyLength,
+                                             std::int8_t keyNumber) {
     if (positionBlock == nullptr || dataBuffer == nullptr || dataLength == nullptr ||
         keyBuffer == nullptr || keyLength > *dataLength)
         return 99;

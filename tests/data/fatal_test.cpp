@@ -27,12 +27,9 @@ TEST_F(DataTest, FatalMessageInEachLanguageWithTheNameAsGiven) {
         const char* language;
         std::string text;
     } cases[] = {
-        {"CAT", "NO ES POT ACCEDIR AL FITXER "},
-        {"SPA", "NO SE PUEDE ACCEDER AL FICHERO "},
-        {"GLG", "NOM SE PODE ACEDER AO FICHEIRO "},
-        {"OCI", "NON SE P\xE3T ACCEDIR ATH FICH\xD4R "},
-        {"   ", "NO ES POT ACCEDIR AL FITXER "},
-        {"spa", "NO ES POT ACCEDIR AL FITXER "},
+        {"CAT", "NO ES POT ACCEDIR AL FITXER "},    {"SPA", "NO SE PUEDE ACCEDER AL FICHERO "},
+        {"GLG", "NOM SE PODE ACEDER AO FICHEIRO "}, {"OCI", "NON SE P\xE3T ACCEDIR ATH FICH\xD4R "},
+        {"   ", "NO ES POT ACCEDIR AL FITXER "},    {"spa", "NO ES POT ACCEDIR AL FITXER "},
         {"SPA ", "NO ES POT ACCEDIR AL FITXER "},
     };
     for (const auto& c : cases) {
@@ -73,7 +70,9 @@ void tracedWait() {
     trace("screen " + screenText());
     platform::memoryConsoleBackend().waitKey();
 }
-void traceScreenAtExit() { trace("after " + screenText()); }
+void traceScreenAtExit() {
+    trace("after " + screenText());
+}
 
 // The in-memory console, traced.
 platform::ConsoleBackend g_console;
@@ -123,7 +122,8 @@ protected:
             },
             ::testing::ExitedWithCode(0), "");
         std::ifstream in(g_trace, std::ios::binary);
-        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string all((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
         std::vector<std::string> events;
         std::size_t start = 0;
         for (std::size_t end; (end = all.find('\0', start)) != std::string::npos; start = end + 1) {
@@ -194,7 +194,7 @@ TEST_F(FatalTest, DictionaryLengthOutsideTheDataBufferIsRefusedBeforeCreate) {
 }
 
 TEST_F(FatalTest, PathOverTheKeyBufferIsRefusedBeforeOpen) {
-    const std::string name(252, 'N');  // + ".dat" = 256 characters
+    const std::string name(252, 'N');       // + ".dat" = 256 characters
     scripted::answer(scripted::status(0));  // Reset
     expectFatal(openFatally(name), {}, "NO ES POT ACCEDIR AL FITXER " + name + " (1007)");
 }
@@ -319,8 +319,10 @@ TEST_F(FatalTest, IdentityKeyThatAdmitsASecondIdentityEndsTheRun) {
             },
             ::testing::ExitedWithCode(0), "");
         std::ifstream in(g_trace, std::ios::binary);
-        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const std::string message = "NO ES POT ACCEDIR AL FITXER DADES\\CobramH ("s + c.status + ")";
+        const std::string all((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+        const std::string message =
+            "NO ES POT ACCEDIR AL FITXER DADES\\CobramH ("s + c.status + ")";
         EXPECT_NE(all.find("call 15\0call 15\0call 15\0beep"s), std::string::npos);
         EXPECT_NE(all.find("screen " + screenWithBox(message)), std::string::npos);
         EXPECT_NE(all.find("call 28"), std::string::npos);

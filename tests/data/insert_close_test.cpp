@@ -16,9 +16,10 @@ using scripted::calls;
 using scripted::zeros;
 
 // File 514, Insert, status 0: 31 characters and CR LF.
-const std::string kLine514 = " 514          "
-                             " 2            "
-                             " 0 \r\n";
+const std::string kLine514 =
+    " 514          "
+    " 2            "
+    " 0 \r\n";
 
 // Runs in a temporary current directory, where "db.log" is written.
 class InsertTest : public DataTest {
@@ -112,7 +113,9 @@ TEST_F(InsertTest, UnregisteredFileNumberInsertsAndLogsNothing) {
 // "db.log" held by another holder (another open without sharing stands in
 // for another process: the lock belongs to the open, not the process).
 platform::File g_holder;
-void releaseHolder() { platform::closeFile(g_holder); }
+void releaseHolder() {
+    platform::closeFile(g_holder);
+}
 
 TEST_F(InsertTest, HeldLogIsWaitedForBrieflyAndWrittenOnceReleased) {
     ASSERT_TRUE(platform::openFile("db.log", platform::FileMode::AppendExclusive, g_holder));
@@ -189,8 +192,9 @@ TEST_F(DataTest, CloseResetsThroughEntryZeroAndEmptiesTheTable) {
     EXPECT_EQ(reset.data.substr(0, 4), zeros(4));
     EXPECT_EQ(reset.keyLength, 0);
     EXPECT_EQ(reset.keyNumber, 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(openFileTable.entries[0].positionBlock), 129),
-              zeros(129));
+    EXPECT_EQ(
+        std::string(reinterpret_cast<const char*>(openFileTable.entries[0].positionBlock), 129),
+        zeros(129));
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         const OpenFileEntry& e = openFileTable.entries[slot];
         EXPECT_EQ(e.fileNumber, 0);

@@ -31,7 +31,8 @@ TEST_F(DataTest, FirstFileTakesSlot40AndTheNextOnesGoDownwards) {
 }
 
 TEST_F(DataTest, FindSlotPrefersTheRegisteredSlotAndElseTheHighestFreeOne) {
-    for (int slot = 1; slot <= kSlotCount; ++slot) openFileTable.entries[slot].fileNumber = 1000 + slot;
+    for (int slot = 1; slot <= kSlotCount; ++slot)
+        openFileTable.entries[slot].fileNumber = 1000 + slot;
     EXPECT_EQ(findSlot(1007), 7);
     EXPECT_EQ(findSlot(5), 0);
     openFileTable.entries[12].fileNumber = 0;

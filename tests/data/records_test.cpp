@@ -39,8 +39,8 @@ TEST_F(RecordsTest, ExchangeFillsTheKeyBufferPerOperation) {
     const struct {
         std::int16_t operation;
         char filler;
-    } cases[] = {{8, '\0'}, {9, '\0'}, {10, '\xFF'}, {11, '\xFF'}, {5, ' '}, {6, ' '},
-                 {7, ' '},  {2, ' '},  {12, ' '}};
+    } cases[] = {{8, '\0'}, {9, '\0'}, {10, '\xFF'}, {11, '\xFF'}, {5, ' '},
+                 {6, ' '},  {7, ' '},  {2, ' '},     {12, ' '}};
     OpenFileEntry& e = entryOf(514);
     e.keyValue = "K1\0K"s;
     e.keyNumber = 2;

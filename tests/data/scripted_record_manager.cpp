@@ -38,7 +38,8 @@ int NUBO_BTRCALL_CONV standIn(std::uint16_t operation, void* positionBlock, void
     call.keyNumber = keyNumber;
     g_calls.push_back(call);
     if (!g_tracePath.empty()) {
-        std::ofstream(g_tracePath, std::ios::app | std::ios::binary) << "call " << operation << '\0';
+        std::ofstream(g_tracePath, std::ios::app | std::ios::binary)
+            << "call " << operation << '\0';
     }
     if (g_script.empty()) {
         ADD_FAILURE() << "unscripted record-manager call, operation " << operation;
@@ -88,7 +89,9 @@ void install() {
     setRecordManager(standIn);
 }
 
-void answer(const Answer& a) { g_script.push_back(a); }
+void answer(const Answer& a) {
+    g_script.push_back(a);
+}
 
 void answerOpen(int recordLength, const std::vector<std::vector<int>>& keys, int pageSize) {
     answer(status(0));
@@ -97,8 +100,14 @@ void answerOpen(int recordLength, const std::vector<std::vector<int>>& keys, int
     if (!keys.empty()) answer(stat);
 }
 
-std::vector<Call>& calls() { return g_calls; }
-std::size_t answersLeft() { return g_script.size(); }
-void traceTo(const std::string& path) { g_tracePath = path; }
+std::vector<Call>& calls() {
+    return g_calls;
+}
+std::size_t answersLeft() {
+    return g_script.size();
+}
+void traceTo(const std::string& path) {
+    g_tracePath = path;
+}
 
 }  // namespace scripted

@@ -22,10 +22,10 @@ struct Call {
 
 struct Answer {
     std::int16_t status = 0;
-    std::string data;                  // written over the start of the data buffer
+    std::string data;  // written over the start of the data buffer
     bool setsDataLength = false;
-    std::uint32_t dataLength = 0;      // returned data length when setsDataLength
-    std::string key;                   // written over the start of the key buffer
+    std::uint32_t dataLength = 0;  // returned data length when setsDataLength
+    std::string key;               // written over the start of the key buffer
 };
 
 inline Answer status(std::int16_t s) {
@@ -63,8 +63,12 @@ std::size_t answersLeft();
 void traceTo(const std::string& path);
 
 // The buffers as the data layer must fill them.
-inline std::string blanks(std::size_t n) { return std::string(n, ' '); }
-inline std::string zeros(std::size_t n) { return std::string(n, '\0'); }
+inline std::string blanks(std::size_t n) {
+    return std::string(n, ' ');
+}
+inline std::string zeros(std::size_t n) {
+    return std::string(n, '\0');
+}
 inline std::string padded(const std::string& s, std::size_t n, char filler) {
     std::string out = s;
     out.resize(n, filler);

@@ -38,7 +38,9 @@ std::string rec(std::int32_t number, const std::string& group, const std::string
     return r;
 }
 
-std::int32_t numberOf(const Btr& b) { return coding::getI32(b.data); }
+std::int32_t numberOf(const Btr& b) {
+    return coding::getI32(b.data);
+}
 
 // Two pipes between the parent and one child, for stepping in turn.
 class Partner {
@@ -108,7 +110,8 @@ protected:
     // Opens `b` on the file and fills it with the numbers 10, 20, ... given.
     void fill(Btr& b, std::initializer_list<std::int32_t> numbers) {
         ASSERT_EQ(b.open(path), 0);
-        for (const std::int32_t n : numbers) ASSERT_EQ(b.insert(rec(n, n % 20 == 0 ? "EVEN" : "ODD")), 0);
+        for (const std::int32_t n : numbers)
+            ASSERT_EQ(b.insert(rec(n, n % 20 == 0 ? "EVEN" : "ODD")), 0);
     }
 
     testing_support::TempDir tmp;
@@ -240,11 +243,11 @@ TEST_P(Conformance, StatGivesDistinctValuesKeyNumbersAndTheVersion) {
     fill(a, {10, 20, 30, 40, 50});  // key 1: ODD x3, EVEN x2
     ASSERT_EQ(a.call(opStat, sizeof a.data, 0), 0);
     ASSERT_EQ(a.length, 16u + 2 * 16u);
-    EXPECT_EQ(a.data[4], 2);                      // number of keys
-    EXPECT_EQ(coding::getU32(a.data + 6), 5u);    // records
-    EXPECT_EQ(coding::getU32(a.data + 16 + 6), 5u);   // key 0: unique
-    EXPECT_EQ(coding::getU32(a.data + 32 + 6), 2u);   // key 1: two values
-    EXPECT_EQ(a.data[16 + 14], 0);                // key number of each segment
+    EXPECT_EQ(a.data[4], 2);                         // number of keys
+    EXPECT_EQ(coding::getU32(a.data + 6), 5u);       // records
+    EXPECT_EQ(coding::getU32(a.data + 16 + 6), 5u);  // key 0: unique
+    EXPECT_EQ(coding::getU32(a.data + 32 + 6), 2u);  // key 1: two values
+    EXPECT_EQ(a.data[16 + 14], 0);                   // key number of each segment
     EXPECT_EQ(a.data[32 + 14], 1);
     EXPECT_EQ(a.data[5], 0);
     ASSERT_EQ(a.call(opStat, sizeof a.data, -1), 0);  // key number -1: with the version
@@ -310,14 +313,15 @@ TEST_P(Conformance, CreateRefusals) {
     };
     const Case cases[] = {
         // 45: key flags differ between the segments of one key.
-        {"segments disagree on duplicates",
-         makeDescription(24, {{{1, 2, 0x0001}, {3, 2, 0x0000}}}), 45},
-        {"segments disagree on modifiable",
-         makeDescription(24, {{{1, 2, 0x0002}, {3, 2, 0x0000}}}), 45},
+        {"segments disagree on duplicates", makeDescription(24, {{{1, 2, 0x0001}, {3, 2, 0x0000}}}),
+         45},
+        {"segments disagree on modifiable", makeDescription(24, {{{1, 2, 0x0002}, {3, 2, 0x0000}}}),
+         45},
         // 49: an extended key type that does not exist.
         {"unknown extended type", makeDescription(24, {{{1, 4, 0x0100, 99}}}), 49},
         // 26: more keys than the file may have.
-        {"120 keys", [] {
+        {"120 keys",
+         [] {
              std::string d = makeDescription(240, {{{1, 2}}});
              d[4] = static_cast<char>(120);
              return d;
@@ -326,9 +330,7 @@ TEST_P(Conformance, CreateRefusals) {
     };
     for (const Case& c : cases) {
         Btr maker;
-        EXPECT_EQ(maker.create(file("refused.dat"), c.description),
-                  c.status)
-            << c.what;
+        EXPECT_EQ(maker.create(file("refused.dat"), c.description), c.status) << c.what;
     }
 }
 
@@ -381,8 +383,9 @@ TEST_P(Conformance, GetPositionAndGetDirect) {
 TEST_P(Conformance, GetKeyReturnsTheKeyAndNoRecord) {
     Btr a;
     fill(a, {10, 20, 30});
-    const std::uint16_t gets[] = {opGetEqual, opGetGreater, opGetGreaterOrEqual, opGetLess,
-                                  opGetLessOrEqual, opGetFirst, opGetLast};
+    const std::uint16_t gets[] = {opGetEqual, opGetGreater,     opGetGreaterOrEqual,
+                                  opGetLess,  opGetLessOrEqual, opGetFirst,
+                                  opGetLast};
     for (const std::uint16_t op : gets) {
         std::memset(a.data, 0xDD, sizeof a.data);
         a.setKey(le32(20));
@@ -401,7 +404,7 @@ TEST_P(Conformance, GetKeyReturnsTheKeyAndNoRecord) {
 
 TEST_P(Conformance, StepsGoInPhysicalOrder) {
     Btr a;
-    fill(a, {30, 10, 20});  // inserted in this order
+    fill(a, {30, 10, 20});                                   // inserted in this order
     ASSERT_EQ(a.call(opStepPrevious, sizeof a.data, 0), 0);  // from the last insert
     EXPECT_EQ(numberOf(a), 10);
     Btr b;
@@ -497,7 +500,7 @@ TEST_P(Conformance, LockStatusesWithinOneProcess) {
     EXPECT_EQ(a.call(opUnlock, 0, 0), 81);  // no lock to release
     ASSERT_EQ(a.get(opGetEqual + singleNoWait, 0, le32(10)), 0);
     EXPECT_EQ(a.get(opGetEqual + multipleNoWait, 0, le32(20)), 93);  // single and multiple mixed
-    EXPECT_EQ(a.call(opUnlock, 0, -2), 81);  // no multiple locks held
+    EXPECT_EQ(a.call(opUnlock, 0, -2), 81);                          // no multiple locks held
     ASSERT_EQ(a.call(opUnlock, 0, 0), 0);
     EXPECT_EQ(a.call(opUnlock, 0, 0), 81);
     ASSERT_EQ(a.get(opGetEqual + multipleNoWait, 0, le32(10)), 0);
@@ -607,8 +610,12 @@ std::string ieee64(double d) {
     coding::putU64(coding::bytes(s), u);
     return s;
 }
-std::string date(int y, int m, int d) { return bytesOf({d, m, y & 0xFF, y >> 8}); }
-std::string timeOf(int h, int m, int s, int hs) { return bytesOf({hs, s, m, h}); }
+std::string date(int y, int m, int d) {
+    return bytesOf({d, m, y & 0xFF, y >> 8});
+}
+std::string timeOf(int h, int m, int s, int hs) {
+    return bytesOf({hs, s, m, h});
+}
 
 struct TypeOrder {
     const char* type;
@@ -619,18 +626,26 @@ struct TypeOrder {
 
 TEST_P(Conformance, KeyTypesKeepTheirDocumentedOrders) {
     const std::vector<TypeOrder> cases = {
-        {"float (2), 4 bytes", 2, 0,
+        {"float (2), 4 bytes",
+         2,
+         0,
          {ieee32(-1e10f), ieee32(-2.5f), ieee32(-0.125f), ieee32(0.0f), ieee32(0.125f),
           ieee32(3.0f), ieee32(1e10f)}},
         {"float (2), 8 bytes", 2, 0, {ieee64(-7.25), ieee64(-1e-300), ieee64(0), ieee64(1e300)}},
-        {"date (3)", 3, 0,
+        {"date (3)",
+         3,
+         0,
          {date(1999, 12, 31), date(2000, 1, 1), date(2000, 1, 2), date(2000, 2, 1),
           date(2026, 1, 1)}},
-        {"time (4)", 4, 0,
+        {"time (4)",
+         4,
+         0,
          {timeOf(0, 0, 0, 1), timeOf(0, 0, 1, 0), timeOf(0, 1, 0, 0), timeOf(9, 59, 59, 99),
           timeOf(10, 0, 0, 0)}},
         // Packed digits, the sign in the last nibble (C or F positive, D negative).
-        {"decimal (5)", 5, 0,
+        {"decimal (5)",
+         5,
+         0,
          {bytesOf({0x99, 0x9D}), bytesOf({0x01, 0x0D}), bytesOf({0x00, 0x0C}),
           bytesOf({0x00, 0x1F}), bytesOf({0x12, 0x3C}), bytesOf({0x99, 0x9F})}},
         {"money (6)", 6, 0, {bytesOf({0x50, 0x0D}), bytesOf({0x00, 0x5C}), bytesOf({0x10, 0x0C})}},
@@ -638,23 +653,38 @@ TEST_P(Conformance, KeyTypesKeepTheirDocumentedOrders) {
         // Digits, the sign overpunched on the last: } J-R negative, { A-I positive.
         {"numeric (8)", 8, 0, {"12R", "12J", "00}", "000", "00A", "009", "123", "12I"}},
         // Microsoft binary format: exponent last, sign in the byte before.
-        {"bfloat (9)", 9, 0,
+        {"bfloat (9)",
+         9,
+         0,
          {bytesOf({0, 0, 0x80, 0x82}), bytesOf({0, 0, 0x80, 0x81}), bytesOf({0, 0, 0, 0}),
           bytesOf({0, 0, 0x00, 0x81}), bytesOf({0, 0, 0x40, 0x81}), bytesOf({0, 0, 0x00, 0x82})}},
-        {"lstring (10)", 10, 0,
+        {"lstring (10)",
+         10,
+         0,
          {bytesOf({0, 'z', 'z', 'z'}), bytesOf({1, 'a', 'z', 'z'}), bytesOf({3, 'a', 'b', 'c'}),
           bytesOf({2, 'b', 0, 0})}},
-        {"zstring (11)", 11, 0, {bytesOf({0, 'z', 'z', 'z'}), bytesOf({'a', 0, 'z', 'z'}),
-                                 bytesOf({'a', 'b', 0, 0}), bytesOf({'b', 0, 0, 0})}},
-        {"zstring (11), case-insensitive", 11, 0x0400,
+        {"zstring (11)",
+         11,
+         0,
+         {bytesOf({0, 'z', 'z', 'z'}), bytesOf({'a', 0, 'z', 'z'}), bytesOf({'a', 'b', 0, 0}),
+          bytesOf({'b', 0, 0, 0})}},
+        {"zstring (11), case-insensitive",
+         11,
+         0x0400,
          {bytesOf({'a', 'B', 0, 0}), bytesOf({'A', 'c', 0, 0}), bytesOf({'b', 0, 0, 0})}},
-        {"unsigned binary (14)", 14, 0,
+        {"unsigned binary (14)",
+         14,
+         0,
          {bytesOf({1, 0, 0, 0}), bytesOf({0xFF, 0, 0, 0}), bytesOf({0, 1, 0, 0}),
           bytesOf({0, 0, 0, 0x80})}},
-        {"currency (19)", 19, 0,
+        {"currency (19)",
+         19,
+         0,
          {ieee64(-1.0) /* any negative 64-bit integer */, std::string(8, '\0'),
           bytesOf({1, 0, 0, 0, 0, 0, 0, 0}), bytesOf({0, 1, 0, 0, 0, 0, 0, 0})}},
-        {"timestamp (20)", 20, 0,
+        {"timestamp (20)",
+         20,
+         0,
          {bytesOf({5, 0, 0, 0, 0, 0, 0, 0}), bytesOf({0, 0, 0, 0, 0, 0, 0, 1}),
           bytesOf({0, 0, 0, 0, 0, 0, 0, 2})}},
     };
@@ -663,19 +693,21 @@ TEST_P(Conformance, KeyTypesKeepTheirDocumentedOrders) {
         const std::uint16_t length = static_cast<std::uint16_t>(c.ascending.front().size());
         const std::string typed = file("type" + std::to_string(n++) + ".dat");
         Btr b;
-        ASSERT_EQ(b.create(typed, makeDescription(static_cast<std::uint16_t>(length + 2),
-                                                 {{{1, length, static_cast<std::uint16_t>(
-                                                                   0x0100 | c.flags),
-                                                    c.extendedType}}})),
+        ASSERT_EQ(b.create(typed, makeDescription(
+                                      static_cast<std::uint16_t>(length + 2),
+                                      {{{1, length, static_cast<std::uint16_t>(0x0100 | c.flags),
+                                         c.extendedType}}})),
                   0)
             << c.type;
         ASSERT_EQ(b.open(typed), 0);
         // Inserted in reverse, with their rank after the value.
         for (std::size_t i = c.ascending.size(); i-- > 0;) {
-            ASSERT_EQ(b.insert(c.ascending[i] + static_cast<char>(i) + '.'), 0) << c.type << " " << i;
+            ASSERT_EQ(b.insert(c.ascending[i] + static_cast<char>(i) + '.'), 0)
+                << c.type << " " << i;
         }
         std::string ranks;
-        for (std::int16_t st = b.get(opGetFirst, 0); st == 0; st = b.call(opGetNext, sizeof b.data, 0)) {
+        for (std::int16_t st = b.get(opGetFirst, 0); st == 0;
+             st = b.call(opGetNext, sizeof b.data, 0)) {
             ranks += static_cast<char>('0' + b.data[length]);
         }
         std::string expected;
@@ -701,8 +733,7 @@ TEST_P(Conformance, KeyTypeRefusals) {
     };
     for (const Case& c : cases) {
         Btr maker;
-        EXPECT_EQ(maker.create(file("refused.dat"), c.description), c.status)
-            << c.what;
+        EXPECT_EQ(maker.create(file("refused.dat"), c.description), c.status) << c.what;
     }
 }
 
@@ -715,10 +746,13 @@ TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
     std::memcpy(&acs[1], "VOWELS1 ", 8);
     std::string rest;
     for (int c = 0; c < 256; ++c) {
-        if (std::string("AEIOU").find(static_cast<char>(c)) == std::string::npos) rest += static_cast<char>(c);
+        if (std::string("AEIOU").find(static_cast<char>(c)) == std::string::npos)
+            rest += static_cast<char>(c);
     }
     const std::string order = std::string("AEIOU") + rest;
-    for (int i = 0; i < 256; ++i) acs[9 + static_cast<unsigned char>(order[static_cast<std::size_t>(i)])] = static_cast<char>(i);
+    for (int i = 0; i < 256; ++i)
+        acs[9 + static_cast<unsigned char>(order[static_cast<std::size_t>(i)])] =
+            static_cast<char>(i);
     const std::string description = makeDescription(4, {{{1, 2, 0x0020}}}) + acs;
     const std::string collated = file("acs.dat");
     Btr b;
@@ -726,7 +760,8 @@ TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
     ASSERT_EQ(b.open(collated), 0);
     for (const char* v : {"BA..", "AB..", "UZ..", "ZZ.."}) ASSERT_EQ(b.insert(v), 0);
     std::string got;
-    for (std::int16_t st = b.get(opGetFirst, 0); st == 0; st = b.call(opGetNext, sizeof b.data, 0)) {
+    for (std::int16_t st = b.get(opGetFirst, 0); st == 0;
+         st = b.call(opGetNext, sizeof b.data, 0)) {
         got += b.record().substr(0, 2) + " ";
     }
     EXPECT_EQ(got, "AB UZ BA ZZ ");

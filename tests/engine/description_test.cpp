@@ -15,13 +15,12 @@ std::int16_t parse(const std::string& bytes, engine::FileDescription& d) {
 }
 
 TEST(Description, ReadsKeysSegmentsAndTypes) {
-    const std::string bytes =
-        makeDescription(100,
-                        {{{1, 4, 0x0100 | 0x0002, 1}},
-                         {{5, 10, 0x0001 | 0x0400},
-                          {15, 2, 0x0001 | 0x0004 | 0x0040},
-                          {17, 3, 0x0001 | 0x0100, 14}}},
-                        2048, 0x0040);
+    const std::string bytes = makeDescription(100,
+                                              {{{1, 4, 0x0100 | 0x0002, 1}},
+                                               {{5, 10, 0x0001 | 0x0400},
+                                                {15, 2, 0x0001 | 0x0004 | 0x0040},
+                                                {17, 3, 0x0001 | 0x0100, 14}}},
+                                              2048, 0x0040);
     engine::FileDescription d;
     ASSERT_EQ(parse(bytes + std::string(500, ' '), d), 0);
     EXPECT_EQ(d.recordLength, 100);

@@ -23,10 +23,10 @@ inline constexpr std::uint16_t opOpen = op::open, opClose = op::close, opInsert 
                                opUpdate = op::update, opDelete = op::remove,
                                opGetEqual = op::getEqual, opGetNext = op::getNext,
                                opGetPrevious = op::getPrevious, opGetGreater = op::getGreater,
-                               opGetGreaterOrEqual = op::getGreaterOrEqual,
-                               opGetLess = op::getLess, opGetLessOrEqual = op::getLessOrEqual,
-                               opGetFirst = op::getFirst, opGetLast = op::getLast,
-                               opCreate = op::create, opStat = op::stat, opReset = op::reset;
+                               opGetGreaterOrEqual = op::getGreaterOrEqual, opGetLess = op::getLess,
+                               opGetLessOrEqual = op::getLessOrEqual, opGetFirst = op::getFirst,
+                               opGetLast = op::getLast, opCreate = op::create, opStat = op::stat,
+                               opReset = op::reset;
 
 // One key segment of a description: position is 1-based.
 struct Seg {
@@ -84,7 +84,9 @@ inline const std::vector<Backend>& sqliteOnly() {
     static const std::vector<Backend> one = {{"sqlite", &engine::sqlite::storage}};
     return one;
 }
-inline void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
+inline void PrintTo(const Backend& backend, std::ostream* out) {
+    *out << backend.name;
+}
 inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
     return info.param.name;
 }
@@ -109,7 +111,7 @@ inline std::string le32(std::int32_t v) {
 }  // namespace engine_test
 
 // Runs the TEST_P tests of `suite` on every backend, or on SQLite alone.
-#define NUBO_ON_EVERY_BACKEND(suite)                                                       \
+#define NUBO_ON_EVERY_BACKEND(suite)                                                        \
     INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::ValuesIn(engine_test::backends()), \
                              engine_test::backendName)
 #define NUBO_ON_SQLITE(suite)                                                               \

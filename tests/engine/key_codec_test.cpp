@@ -19,7 +19,9 @@ engine::KeySpec keyOf(const std::string& description) {
     return d.keys.at(0);
 }
 
-int sign(int v) { return (v > 0) - (v < 0); }
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
 
 // The order of two values by their order-preserving forms.
 int encodedOrder(const engine::KeySpec& key, const std::string& a, const std::string& b) {

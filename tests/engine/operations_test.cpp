@@ -206,8 +206,8 @@ TEST_P(Operations, CloseResetAndForeignPositionBlocks) {
 }
 
 TEST_P(Operations, UnknownOperationsAndModes) {
-    for (std::uint16_t op : {16, 17, 29, 30, 31, 36, 40, 44, 50, 102, 115, 505, 1020, 2019,
-                             65535}) {
+    for (std::uint16_t op :
+         {16, 17, 29, 30, 31, 36, 40, 44, 50, 102, 115, 505, 1020, 2019, 65535}) {
         EXPECT_EQ(btr.call(op, 0, 0), 1) << op;
     }
     Btr other;
@@ -233,7 +233,8 @@ TEST_P(Operations, CreateRefusalsLeaveNoFileBehind) {
     };
     const std::vector<Case> cases = {
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 4}}}, 700), 24},
-        {empty.dir() + "a.dat", [] {
+        {empty.dir() + "a.dat",
+         [] {
              std::string d = makeDescription(20, {{{1, 4}}});
              d[4] = static_cast<char>(120);
              return d;
@@ -336,14 +337,13 @@ TEST_P(Operations, OtherOpensSeeChangesAtTheirNextCall) {
 }
 
 TEST_P(Operations, StatAnswersTheCreationDescription) {
-    const std::string d =
-        makeDescription(64,
-                        {{{1, 4, 0x0100 | 0x0002, 1}},
-                         {{5, 10, 0x0001 | 0x0400},
-                          {15, 2, 0x0001 | 0x0004 | 0x0040},
-                          {17, 8, 0x0001 | 0x0100, 14}},
-                         {{30, 3, 0x0001 | 0x0002 | 0x0040}}},
-                        3072, 0x0040);
+    const std::string d = makeDescription(64,
+                                          {{{1, 4, 0x0100 | 0x0002, 1}},
+                                           {{5, 10, 0x0001 | 0x0400},
+                                            {15, 2, 0x0001 | 0x0004 | 0x0040},
+                                            {17, 8, 0x0001 | 0x0100, 14}},
+                                           {{30, 3, 0x0001 | 0x0002 | 0x0040}}},
+                                          3072, 0x0040);
     Btr f;
     ASSERT_EQ(f.create(tmp.dir() + "s.dat", d), 0);
     ASSERT_EQ(f.open(tmp.dir() + "s.dat"), 0);

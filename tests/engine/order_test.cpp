@@ -15,7 +15,6 @@ using namespace engine_test;
 
 class Order : public BackendTest {
 protected:
-
     void make(const std::string& description) {
         const std::string path = tmp.dir() + "order" + std::to_string(files++) + ".dat";
         ASSERT_EQ(btr.create(path, description), 0);

@@ -332,12 +332,8 @@ TEST_P(SqliteSharing, AKilledWriterLosesNothingAcknowledged) {
                     kept.insert(key);
                     ++acknowledged;
                     break;
-                case 'd':
-                    kept.erase(key);
-                    break;  // may or may not be gone
-                case 'D':
-                    deleted.insert(key);
-                    break;
+                case 'd': kept.erase(key); break;  // may or may not be gone
+                case 'D': deleted.insert(key); break;
             }
         }
 

@@ -23,18 +23,18 @@ extern "C" {
 // One call: filled in by the test, then by the assembly. The offsets are
 // those the assembly below uses.
 struct CallRecord {
-    std::uint32_t entry;          // 0: address of BTRCALL
-    std::uint32_t arguments[7];   // 4: the seven argument words, first first
-    std::uint32_t misalignment;   // 32: bytes below a 16-byte boundary
-    std::uint32_t savedEsp;       // 36: the caller's own stack pointer
-    std::uint32_t espBefore;      // 40: the stack pointer at the call
-    std::uint32_t espAfter;       // 44: the stack pointer on return
-    std::uint32_t eax;            // 48
-    std::uint32_t ebx;            // 52
-    std::uint32_t esi;            // 56
-    std::uint32_t edi;            // 60
-    std::uint32_t ebp;            // 64
-    std::uint32_t canaries[4];    // 68: the four words above the arguments, on return
+    std::uint32_t entry;         // 0: address of BTRCALL
+    std::uint32_t arguments[7];  // 4: the seven argument words, first first
+    std::uint32_t misalignment;  // 32: bytes below a 16-byte boundary
+    std::uint32_t savedEsp;      // 36: the caller's own stack pointer
+    std::uint32_t espBefore;     // 40: the stack pointer at the call
+    std::uint32_t espAfter;      // 44: the stack pointer on return
+    std::uint32_t eax;           // 48
+    std::uint32_t ebx;           // 52
+    std::uint32_t esi;           // 56
+    std::uint32_t edi;           // 60
+    std::uint32_t ebp;           // 64
+    std::uint32_t canaries[4];   // 68: the four words above the arguments, on return
 };
 CallRecord nubo_call_record;
 void nubo_call_entry();

@@ -10,7 +10,9 @@
 namespace {
 
 int g_year = 2026;
-platform::LocalDate fixedDate() { return {g_year, 3, 5}; }
+platform::LocalDate fixedDate() {
+    return {g_year, 3, 5};
+}
 
 class PackDateText : public ::testing::Test {
 protected:
@@ -49,24 +51,24 @@ TEST_F(PackDateText, WrittenForms) {
         {"05.03.2024", "20240305"},
         {"050324", "20240305"},
         {"05032024", "20240305"},
-        {" 5/ 3/24", "20240305"},      // blanks inside the fields
+        {" 5/ 3/24", "20240305"},  // blanks inside the fields
         {"5/3/ 24 ", "20240305"},
-        {"0503 24", "20240305"},       // positional year " 24" is short
-        {"05031924", "19240305"},      // positional long year
-        {"5/3/024", "20240305"},       // three characters: short
-        {"5/3/ 2024 ", "20240305"},    // long after trimming
-        {"5.3/24", "20240305"},        // separators may differ
-        {"31/02/24", "20240231"},      // no calendar check
-        {"1 5/3/24", "20240301"},      // the day reads as 1
+        {"0503 24", "20240305"},     // positional year " 24" is short
+        {"05031924", "19240305"},    // positional long year
+        {"5/3/024", "20240305"},     // three characters: short
+        {"5/3/ 2024 ", "20240305"},  // long after trimming
+        {"5.3/24", "20240305"},      // separators may differ
+        {"31/02/24", "20240231"},    // no calendar check
+        {"1 5/3/24", "20240301"},    // the day reads as 1
         {"5/3 1/24", "20240305"},
-        {"5/3/", "20000305"},          // an empty year reads 0
+        {"5/3/", "20000305"},  // an empty year reads 0
     });
 }
 
 TEST_F(PackDateText, CenturyWindowAroundTheCurrentYear) {
     expectDates({
         {"5/3/80", "19800305"},
-        {"5/3/75", "20750305"},   // + 49: last year of the window
+        {"5/3/75", "20750305"},  // + 49: last year of the window
         {"5/3/76", "19760305"},
         {"5/3/26", "20260305"},
         {"5/3/00", "20000305"},
@@ -87,14 +89,17 @@ TEST_F(PackDateText, NoExpansionWithoutDayAndMonth) {
 TEST_F(PackDateText, UnreadableTextsGiveTheZeroDate) {
     expectDates({
         {"", "00000000"},
-        {"5/3", "00000000"},        // one separator
-        {"5/3/24/1", "00000000"},   // a separator in the year
+        {"5/3", "00000000"},       // one separator
+        {"5/3/24/1", "00000000"},  // a separator in the year
         {"5a/3/24", "00000000"},
         {"5,3,24", "00000000"},
-        {"\t5/3/24", "00000000"},   // a tab is not a blank
+        {"\t5/3/24", "00000000"},  // a tab is not a blank
         {"5/3/24x", "00000000"},
         {"+5/3/24", "00000000"},
-        {std::string("5/3/2\0" "4", 7), "00000000"},
+        {std::string("5/3/2\0"
+                     "4",
+                     7),
+         "00000000"},
     });
 }
 

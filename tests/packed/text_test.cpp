@@ -16,22 +16,22 @@ TEST(PackDottedCode, Table) {
         {"7", "0007"},
         {"12.345", "00120345"},
         {"1.2.3", "000100020003"},
-        {"123456", "123456"},                // 6 characters, no "."
-        {"123456.0001", "1234560001"},       // 11 characters, one "."
-        {"12345678901", "678901"},           // 11 characters, no ".": cut to 6
+        {"123456", "123456"},           // 6 characters, no "."
+        {"123456.0001", "1234560001"},  // 11 characters, one "."
+        {"12345678901", "678901"},      // 11 characters, no ".": cut to 6
         {"12345.67890", "0123457890"},
-        {"123.456.789", "012304560789"},     // 11 characters, two "."
-        {"1234567", "4567"},                 // 7 characters: width 4
+        {"123.456.789", "012304560789"},  // 11 characters, two "."
+        {"1234567", "4567"},              // 7 characters: width 4
         {"", ""},
-        {"12..3", "001200000003"},           // empty middle group is 0
-        {"12.", "0012"},                     // empty last group skipped
-        {"12.  ", "0012"},                   // blank last group skipped
+        {"12..3", "001200000003"},  // empty middle group is 0
+        {"12.", "0012"},            // empty last group skipped
+        {"12.  ", "0012"},          // blank last group skipped
         {".", "0000"},
         {".5", "00000005"},
-        {"  12.3a", "00120003"},             // leading number of each group
+        {"  12.3a", "00120003"},  // leading number of each group
         {"-5", "0005"},
         {"abc", "0000"},
-        {"12.x", "00120000"},                // last group not blank: counts 0
+        {"12.x", "00120000"},  // last group not blank: counts 0
         {"99999999999999999999.1", "00000001"},
     };
     for (const auto& c : cases) {
@@ -57,8 +57,8 @@ TEST(IsFilledWith, Table) {
         {std::string("\0\0", 2), 0, -1},
         {std::string(" \0", 2), 32, 0},
         {"\xff\xff", 255, -1},
-        {"\xff", -1, 0},   // bytes are 0 to 255: no sign extension
-        {"A", 321, 0},     // 321 is not a byte value
+        {"\xff", -1, 0},  // bytes are 0 to 255: no sign extension
+        {"A", 321, 0},    // 321 is not a byte value
     };
     for (const auto& c : cases) {
         EXPECT_EQ(isFilledWith(c.text, c.code), c.result) << "\"" << c.text << "\" " << c.code;

@@ -45,12 +45,15 @@ TEST_P(CodePage, FrameCharactersAreBoxDrawing) {
     const struct {
         unsigned char oem;
         const char* utf8;
-    } cases[] = {{179, "\u2502"}, {191, "\u2510"}, {192, "\u2514"}, {196, "\u2500"},
-                 {217, "\u2518"}, {218, "\u250C"}, {201, "\u2554"}, {205, "\u2550"},
+    } cases[] = {{179, "\u2502"}, {191, "\u2510"},
+                 {192, "\u2514"}, {196, "\u2500"},
+                 {217, "\u2518"}, {218, "\u250C"},
+                 {201, "\u2554"}, {205, "\u2550"},
                  {'A', "A"},      {0, std::string(1, '\0').c_str()}};
     for (const auto& c : cases) {
         const std::string utf8 = c.oem == 0 ? std::string(1, '\0') : std::string(c.utf8);
-        EXPECT_EQ(platform::oemToUtf8(std::string(1, static_cast<char>(c.oem))), utf8) << int(c.oem);
+        EXPECT_EQ(platform::oemToUtf8(std::string(1, static_cast<char>(c.oem))), utf8)
+            << int(c.oem);
     }
 }
 
@@ -66,10 +69,10 @@ TEST(CodePage850, AccentedCapitalsOfTheMessages) {
 
 TEST(CodePage850, UnmappableAndMalformedInputBecomesQuestionMark) {
     platform::selectConsoleCodePage();
-    EXPECT_EQ(platform::utf8ToOem("a\u4E2Db"), "a?b");       // not in the code page
-    EXPECT_EQ(platform::utf8ToOem("a\xC3"), "a?");            // cut sequence
-    EXPECT_EQ(platform::utf8ToOem("\xC0\x80"), "??");         // overlong zero
-    EXPECT_EQ(platform::utf8ToOem("\xED\xA0\x80"), "???");    // surrogate
+    EXPECT_EQ(platform::utf8ToOem("a\u4E2Db"), "a?b");      // not in the code page
+    EXPECT_EQ(platform::utf8ToOem("a\xC3"), "a?");          // cut sequence
+    EXPECT_EQ(platform::utf8ToOem("\xC0\x80"), "??");       // overlong zero
+    EXPECT_EQ(platform::utf8ToOem("\xED\xA0\x80"), "???");  // surrogate
 }
 
 #ifndef _WIN32

@@ -22,7 +22,9 @@ protected:
 #endif
         con().windowSize(rows, columns);
     }
-    static const platform::ConsoleBackend& con() { return platform::systemConsole(); }
+    static const platform::ConsoleBackend& con() {
+        return platform::systemConsole();
+    }
     int rows = 0, columns = 0;
 };
 
@@ -41,7 +43,8 @@ TEST_F(SystemConsole, WrittenCellsReadBackWithTheirColours) {
     for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
         unsigned char character = 0, attribute = 0;
         con().readCell(3, 5 + i, character, attribute);
-        EXPECT_EQ(character, static_cast<unsigned char>(expected[static_cast<std::size_t>(i)])) << i;
+        EXPECT_EQ(character, static_cast<unsigned char>(expected[static_cast<std::size_t>(i)]))
+            << i;
         EXPECT_EQ(attribute, 0x1E) << i;
     }
     // Colours taken modulo 16.
@@ -94,6 +97,8 @@ TEST_F(SystemConsole, PositionsOutsideTheWindowAreClampedOrReadBlank) {
     EXPECT_EQ(attribute, 7);
 }
 
-TEST_F(SystemConsole, DiscardingWithNoKeysWaitingReturns) { con().discardKeys(); }
+TEST_F(SystemConsole, DiscardingWithNoKeysWaitingReturns) {
+    con().discardKeys();
+}
 
 }  // namespace

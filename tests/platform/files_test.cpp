@@ -20,7 +20,8 @@ using testing_support::TempDir;
 TEST(NativePath, IsTheProgramPathInUtf8) {
     // The system resolves "\\", drive names and letter case itself.
     EXPECT_EQ(platform::nativePath("C:\\DADES\\FinquesH.dat"), "C:\\DADES\\FinquesH.dat");
-    EXPECT_EQ(platform::nativePath("ddf\\\x85rea.xdf"), "ddf\\\xc3\xa0rea.xdf");  // 0x85 is "\u00e0"
+    EXPECT_EQ(platform::nativePath("ddf\\\x85rea.xdf"),
+              "ddf\\\xc3\xa0rea.xdf");  // 0x85 is "\u00e0"
     EXPECT_EQ(platform::nativePath(""), "");
 }
 
@@ -28,7 +29,8 @@ TEST(Files, NamesInTheCodePageReachTheSystem) {
     TempDir t;
     platform::File f;
     // 0x85 is "\u00e0" in the console code page.
-    ASSERT_TRUE(platform::openFile(t.dir() + "\x85rea.tmp", platform::FileMode::ReadWriteShared, f));
+    ASSERT_TRUE(
+        platform::openFile(t.dir() + "\x85rea.tmp", platform::FileMode::ReadWriteShared, f));
     platform::closeFile(f);
     EXPECT_TRUE(std::filesystem::exists(t.path() / std::filesystem::path(u8"\u00e0rea.tmp")));
     EXPECT_TRUE(platform::pathExists(t.dir() + "\x85rea.tmp"));
@@ -63,7 +65,8 @@ TEST(NativePath, ExactMatchWinsOverOtherCases) {
     t.write("a/File.dat", "1");
     t.write("a/FILE.dat", "2");
     EXPECT_EQ(platform::nativePath(t.dir() + "a\\FILE.dat"), t.dir() + "a/FILE.dat");
-    EXPECT_EQ(platform::nativePath(t.dir() + "a\\file.dat"), t.dir() + "a/FILE.dat");  // first by name
+    EXPECT_EQ(platform::nativePath(t.dir() + "a\\file.dat"),
+              t.dir() + "a/FILE.dat");  // first by name
 }
 
 #endif
@@ -81,7 +84,8 @@ TEST(Files, ReadSharedNeverCreates) {
 TEST(Files, ReadWriteSeekSizeAndDelete) {
     TempDir t;
     platform::File f;
-    ASSERT_TRUE(platform::openFile(t.dir() + "WinPush.tmp", platform::FileMode::ReadWriteShared, f));
+    ASSERT_TRUE(
+        platform::openFile(t.dir() + "WinPush.tmp", platform::FileMode::ReadWriteShared, f));
     EXPECT_EQ(platform::fileSize(f), 0);
     ASSERT_TRUE(platform::writeFile(f, "abcdef", 6));
     ASSERT_TRUE(platform::seekFile(f, 2));
@@ -134,7 +138,8 @@ TEST(Files, AppendWholeAppendsAndReportsAHolder) {
 TEST(Files, AppendWholeFindsTheLogWithoutRegardToCase) {
     TempDir t;
     t.write("DB.LOG", "old\r\n");
-    EXPECT_EQ(platform::appendWhole(t.dir() + "db.log", "new\r\n", 5), platform::AppendResult::Written);
+    EXPECT_EQ(platform::appendWhole(t.dir() + "db.log", "new\r\n", 5),
+              platform::AppendResult::Written);
     EXPECT_EQ(t.read("DB.LOG"), "old\r\nnew\r\n");
 }
 
@@ -153,8 +158,10 @@ TEST(Files, AppendWholeTakesBackAPartWrittenAtAFileSizeLimit) {
         const struct rlimit limit = {20, 20};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
         // 12 + 8 bytes fit, the line of 12 does not.
-        if (platform::appendWhole(log, "abcdefghij\r\n", 12) != platform::AppendResult::Failed) ::_exit(11);
-        if (platform::appendWhole(log, "abcdef\r\n", 8) != platform::AppendResult::Written) ::_exit(12);
+        if (platform::appendWhole(log, "abcdefghij\r\n", 12) != platform::AppendResult::Failed)
+            ::_exit(11);
+        if (platform::appendWhole(log, "abcdef\r\n", 8) != platform::AppendResult::Written)
+            ::_exit(12);
         if (platform::appendWhole(log, "x\r\n", 3) != platform::AppendResult::Failed) ::_exit(13);
         ::_exit(0);
     }

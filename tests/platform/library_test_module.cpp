@@ -5,4 +5,6 @@
 #define NUBO_TEST_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" NUBO_TEST_EXPORT int answer() { return 42; }
+extern "C" NUBO_TEST_EXPORT int answer() {
+    return 42;
+}

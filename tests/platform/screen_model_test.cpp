@@ -87,7 +87,8 @@ TEST(MemoryConsole, KeysTypedAheadAreDiscardedAndScriptedKeysComeInOrder) {
     con.beep();
     EXPECT_EQ(m.keysRead, "zab");
     EXPECT_EQ(m.beeps, 1);
-    EXPECT_EQ(m.events, (std::vector<std::string>{"waitKey", "discardKeys", "waitKey", "waitKey", "waitKey", "beep"}));
+    EXPECT_EQ(m.events, (std::vector<std::string>{"waitKey", "discardKeys", "waitKey", "waitKey",
+                                                  "waitKey", "beep"}));
 }
 
 TEST(MemoryConsole, IsTheConsoleWhileChosenAndResetGivesABlankScreen) {

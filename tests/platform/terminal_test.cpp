@@ -104,7 +104,9 @@ public:
         : PtySession(mode.empty() ? std::vector<std::string>{TERMINAL_DRIVER, "24x80"}
                                   : std::vector<std::string>{TERMINAL_DRIVER, "24x80", mode},
                      {"LANG=C.UTF-8", "TERM=xterm"}, 24, 80, kTimeoutMs) {}
-    bool waitingForKey() { return readUntil([&] { return keyMode(); }); }
+    bool waitingForKey() {
+        return readUntil([&] { return keyMode(); });
+    }
 };
 
 // The terminal's state is given back in the last bytes written: colours

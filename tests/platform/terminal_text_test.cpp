@@ -15,7 +15,7 @@ TEST(TerminalText, LocaleIsUtf8ByTheFirstVariableSet) {
     EXPECT_TRUE(localeIsUtf8(nullptr, nullptr, "C.utf8"));
     EXPECT_TRUE(localeIsUtf8(nullptr, "en_US.Utf8", "C"));
     EXPECT_FALSE(localeIsUtf8("C", "en_US.UTF-8", "en_US.UTF-8"));  // LC_ALL decides
-    EXPECT_TRUE(localeIsUtf8("", "", "es_ES.UTF-8"));              // empty counts as unset
+    EXPECT_TRUE(localeIsUtf8("", "", "es_ES.UTF-8"));               // empty counts as unset
     EXPECT_FALSE(localeIsUtf8(nullptr, nullptr, "ca_ES.ISO-8859-1"));
     EXPECT_FALSE(localeIsUtf8(nullptr, nullptr, nullptr));
 }
@@ -25,10 +25,11 @@ TEST(TerminalText, ConsoleColoursMapToAnsiColours) {
         unsigned char attribute;
         const char* sequence;
     };
-    for (const Case& c : {Case{0x07, "\x1b[37;40m"}, Case{0x70, "\x1b[30;47m"}, Case{0x1F, "\x1b[97;44m"},
-                          Case{0x4E, "\x1b[93;41m"}, Case{0x23, "\x1b[36;42m"}, Case{0x56, "\x1b[33;45m"},
-                          Case{0x8C, "\x1b[91;100m"}, Case{0xF9, "\x1b[94;107m"}, Case{0xDA, "\x1b[92;105m"},
-                          Case{0xB8, "\x1b[90;106m"}}) {
+    for (const Case& c :
+         {Case{0x07, "\x1b[37;40m"}, Case{0x70, "\x1b[30;47m"}, Case{0x1F, "\x1b[97;44m"},
+          Case{0x4E, "\x1b[93;41m"}, Case{0x23, "\x1b[36;42m"}, Case{0x56, "\x1b[33;45m"},
+          Case{0x8C, "\x1b[91;100m"}, Case{0xF9, "\x1b[94;107m"}, Case{0xDA, "\x1b[92;105m"},
+          Case{0xB8, "\x1b[90;106m"}}) {
         EXPECT_EQ(colourSequence(c.attribute), c.sequence) << int{c.attribute};
     }
 }
@@ -36,7 +37,8 @@ TEST(TerminalText, ConsoleColoursMapToAnsiColours) {
 TEST(TerminalText, FrameCharactersAndAccentedLettersBecomeUtf8) {
     EXPECT_EQ(displayText("\xDA\xC4\xBF\xB3\xC0\xD9", true), "┌─┐│└┘");
     EXPECT_EQ(displayText("\xC9\xCD\xBB\xBA\xC8\xBC", true), "╔═╗║╚╝");
-    EXPECT_EQ(displayText("NON SE P\xE3T ACCEDIR ATH FICH\xD4R ", true), "NON SE PÒT ACCEDIR ATH FICHÈR ");
+    EXPECT_EQ(displayText("NON SE P\xE3T ACCEDIR ATH FICH\xD4R ", true),
+              "NON SE PÒT ACCEDIR ATH FICHÈR ");
 }
 
 TEST(TerminalText, WithoutUtf8TheTextStaysAscii) {
@@ -50,7 +52,9 @@ TEST(TerminalText, ControlCharactersCannotActOnTheTerminal) {
     EXPECT_EQ(displayText(std::string("a\0b", 3), false), "a?b");
 }
 
-TEST(TerminalText, CursorSequence) { EXPECT_EQ(cursorSequence(10, 11), "\x1b[10;11H"); }
+TEST(TerminalText, CursorSequence) {
+    EXPECT_EQ(cursorSequence(10, 11), "\x1b[10;11H");
+}
 
 TEST(TerminalText, ChangedRowsBecomeReadableLines) {
     platform::ScreenModel s;

@@ -5,7 +5,9 @@
 
 namespace {
 
-platform::LocalDate fixedDate() { return {2026, 3, 5}; }
+platform::LocalDate fixedDate() {
+    return {2026, 3, 5};
+}
 
 TEST(Clock, InjectedClockIsReadAndSystemClockRestored) {
     platform::setClock(&fixedDate);
@@ -29,7 +31,8 @@ TEST(Environment, UnsetAndEmptyReadTheSame) {
     EXPECT_EQ(platform::getEnvironmentVariable("NUBO_TEST_VARIABLE"), "");
     testing_support::setEnvironment("NUBO_TEST_VARIABLE", "C:\\app\\");
     EXPECT_EQ(platform::getEnvironmentVariable("NUBO_TEST_VARIABLE"), "C:\\app\\");
-    testing_support::setEnvironment("NUBO_TEST_VARIABLE", "Fich\u00C8r");  // arrives in the code page
+    testing_support::setEnvironment("NUBO_TEST_VARIABLE",
+                                    "Fich\u00C8r");  // arrives in the code page
     EXPECT_EQ(platform::getEnvironmentVariable("NUBO_TEST_VARIABLE"), "Fich\xD4r");
     testing_support::unsetEnvironment("NUBO_TEST_VARIABLE");
 }

@@ -7,7 +7,9 @@
 
 namespace reliability {
 
-std::string programPath() { return COBRAM_PROGRAM; }
+std::string programPath() {
+    return COBRAM_PROGRAM;
+}
 
 void populate(e2e::Installation& installation, int properties, int ownersPerProperty) {
     std::vector<e2e::Property> ps;
@@ -48,7 +50,8 @@ std::string integrityCheck(const std::string& path) {
             if (!result.empty()) result += "; ";
             result += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
         }
-        if (step != SQLITE_DONE) result += std::string(result.empty() ? "" : "; ") + sqlite3_errmsg(db);
+        if (step != SQLITE_DONE)
+            result += std::string(result.empty() ? "" : "; ") + sqlite3_errmsg(db);
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);

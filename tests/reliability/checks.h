@@ -39,9 +39,9 @@ std::vector<std::string> damagedDataFiles(const e2e::Installation& installation)
 // The operations log, read line by line.
 struct OperationsLog {
     std::size_t lines = 0;
-    std::size_t malformed = 0;                // lines not in the exact format of file 514, Insert
-    std::map<int, std::size_t> byStatus;      // status -> lines
-    bool endsWithLineEnd = true;              // no torn last line
+    std::size_t malformed = 0;            // lines not in the exact format of file 514, Insert
+    std::map<int, std::size_t> byStatus;  // status -> lines
+    bool endsWithLineEnd = true;          // no torn last line
     std::size_t with(int status) const {
         const auto found = byStatus.find(status);
         return found == byStatus.end() ? 0 : found->second;

@@ -31,7 +31,8 @@ e2e::WorkFile propertyRange(int first, int last) {
     return work;
 }
 
-Launch launchOn(const e2e::Installation& installation, const std::string& work, const std::string& output) {
+Launch launchOn(const e2e::Installation& installation, const std::string& work,
+                const std::string& output) {
     Launch launch;
     launch.program = programPath();
     launch.root = installation.root();
@@ -51,14 +52,17 @@ void runInstancesAtOnce(bool filesPresent) {
         e2e::WorkFile nobody;
         nobody.methodEnabled = {"N", "N", "N"};
         installation.writeWorkFile(nobody);
-        ASSERT_TRUE(runProgram(launchOn(installation, installation.work(), installation.folder() + "first")).exited);
+        ASSERT_TRUE(
+            runProgram(launchOn(installation, installation.work(), installation.folder() + "first"))
+                .exited);
     }
     installation.writeWorkFile(e2e::WorkFile{});
 
     testing_support::TempDir referenceFolder;
     copyInstallation(installation, referenceFolder.dir());
     e2e::Installation reference(referenceFolder.dir());
-    ASSERT_TRUE(runProgram(launchOn(reference, reference.work(), reference.folder() + "out")).exited);
+    ASSERT_TRUE(
+        runProgram(launchOn(reference, reference.work(), reference.folder() + "out")).exited);
     const std::vector<std::string> expected = reference.collections();
     ASSERT_EQ(expected.size(), static_cast<std::size_t>(kProperties * kOwnersPerProperty));
 
@@ -105,12 +109,16 @@ void runInstancesAtOnce(bool filesPresent) {
               << " duplicates refused\n";
 }
 
-TEST(ConcurrentRuns, OverlappingInstancesBillEveryOwnerOnce) { runInstancesAtOnce(true); }
+TEST(ConcurrentRuns, OverlappingInstancesBillEveryOwnerOnce) {
+    runInstancesAtOnce(true);
+}
 
 // Instances that find a data file missing create it at the same moment: the
 // ones whose Create loses the race (status 59, the file exists by now) must
 // open the file the winner made, not end on the fatal message. Enabled once
 // the open retries after that status.
-TEST(ConcurrentRuns, InstancesCreatingTheMissingFilesAtOnce) { runInstancesAtOnce(false); }
+TEST(ConcurrentRuns, InstancesCreatingTheMissingFilesAtOnce) {
+    runInstancesAtOnce(false);
+}
 
 }  // namespace

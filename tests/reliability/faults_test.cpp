@@ -141,7 +141,9 @@ TEST(Faults, DiskFillingUpDuringInsertsLogsStatusesAndKeepsEarlierRecords) {
     EXPECT_GT(added, 0u);
     EXPECT_LT(added, static_cast<std::size_t>(kAttempts)) << "the disk did fill up";
     for (const auto& [status, lines] : log.byStatus) {
-        if (status != 0) std::cout << "[ figures  ] full disk: " << lines << " insertions with status " << status << "\n";
+        if (status != 0)
+            std::cout << "[ figures  ] full disk: " << lines << " insertions with status " << status
+                      << "\n";
     }
 
     // With room again, the same run completes the issue.
@@ -156,7 +158,7 @@ TEST(Faults, DiskFillingUpDuringInsertsLogsStatusesAndKeepsEarlierRecords) {
 // only, up to the limit; the insertions themselves go on.
 TEST(Faults, LogAtAFileSizeLimitKeepsEveryLineWhole) {
     constexpr int kProperties = 3, kOwners = 10;
-    constexpr std::size_t kLineLength = 33;  // status 0
+    constexpr std::size_t kLineLength = 33;        // status 0
     constexpr std::size_t kEarlierLines = 100000;  // a log larger than any data file here
     constexpr std::size_t kRoomForLines = 20;
     e2e::Installation installation;
@@ -167,7 +169,8 @@ TEST(Faults, LogAtAFileSizeLimitKeepsEveryLineWhole) {
     writeWhole(installation.root() + "db.log", earlier);
 
     Launch launch = launchOn(installation);
-    launch.fileSizeLimit = static_cast<long long>((kEarlierLines + kRoomForLines) * kLineLength + 17);
+    launch.fileSizeLimit =
+        static_cast<long long>((kEarlierLines + kRoomForLines) * kLineLength + 17);
     const Ending ending = runProgram(launch);
     ASSERT_TRUE(ending.exited) << "ended by signal " << ending.signal;
     EXPECT_EQ(ending.exitCode, 0);
@@ -193,7 +196,8 @@ TEST(Faults, LogHeldBySecondsByAnotherProcessLosesNoLine) {
     ASSERT_GE(holder, 0);
     if (holder == 0) {
         platform::File log;
-        if (!platform::openFile(installation.root() + "db.log", platform::FileMode::AppendExclusive, log)) {
+        if (!platform::openFile(installation.root() + "db.log", platform::FileMode::AppendExclusive,
+                                log)) {
             ::_exit(1);
         }
         ::usleep(2500 * 1000);
@@ -203,7 +207,8 @@ TEST(Faults, LogHeldBySecondsByAnotherProcessLosesNoLine) {
     platform::File probe;
     for (int i = 0; i < 200; ++i) {
         if (fs::exists(installation.root() + "db.log") &&
-            !platform::openFile(installation.root() + "db.log", platform::FileMode::AppendExclusive, probe)) {
+            !platform::openFile(installation.root() + "db.log", platform::FileMode::AppendExclusive,
+                                probe)) {
             break;
         }
         platform::closeFile(probe);
@@ -211,7 +216,8 @@ TEST(Faults, LogHeldBySecondsByAnotherProcessLosesNoLine) {
     }
     const auto start = std::chrono::steady_clock::now();
     const Ending ending = runProgram(launchOn(installation));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     int held = 0;
     ASSERT_EQ(::waitpid(holder, &held, 0), holder);
     ASSERT_TRUE(WIFEXITED(held) && WEXITSTATUS(held) == 0) << "the holder could not hold the log";
@@ -223,7 +229,8 @@ TEST(Faults, LogHeldBySecondsByAnotherProcessLosesNoLine) {
     EXPECT_EQ(log.with(0), static_cast<std::size_t>(kProperties * kOwners)) << "no line lost";
     EXPECT_EQ(log.lines, static_cast<std::size_t>(kProperties * kOwners));
     EXPECT_GT(seconds, 1.5) << "the program did wait for the holder";
-    std::cout << "[ figures  ] log held 2.5 s: the run took " << seconds << " s, " << log.lines << " lines\n";
+    std::cout << "[ figures  ] log held 2.5 s: the run took " << seconds << " s, " << log.lines
+              << " lines\n";
 }
 
 // ------------------------------------------- missing, read-only, garbage
@@ -239,7 +246,7 @@ struct FaultCase {
     const char* what;
     std::function<void(e2e::Installation&, Launch&)> prepare;
     Outcome outcome;
-    std::string file;  // named in the fatal message
+    std::string file;         // named in the fatal message
     std::string status = "";  // the fatal message's status, when one is expected
 };
 
@@ -249,8 +256,8 @@ std::string oneByteIdentityDictionary() {
     std::string d(2 + 32, '\0');
     d[0] = 32;
     d[2] = 22;
-    d[5] = 4;  // page size 1024
-    d[6] = 1;  // one key
+    d[5] = 4;   // page size 1024
+    d[6] = 1;   // one key
     d[18] = 1;  // segment position 1
     d[20] = 1;  // segment length 1
     return d;
@@ -258,18 +265,23 @@ std::string oneByteIdentityDictionary() {
 
 void makeReadOnly(const std::string& folder) {
     for (const auto& entry : fs::directory_iterator(folder)) {
-        fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        fs::permissions(entry.path(),
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     }
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
 }
 
 // Everything open to the unprivileged user the read-only cases run as.
 void openToEveryone(const std::string& folder) {
     fs::permissions(folder, fs::perms::all);
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all
-                                                           : fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+        fs::permissions(entry.path(),
+                        entry.is_directory()
+                            ? fs::perms::all
+                            : fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                                 fs::perms::others_exec));
     }
 }
 
@@ -307,8 +319,8 @@ std::vector<FaultCase> faultCases() {
          [](I& i, Launch&) { writeWhole(i.root() + "DADES/CobramH.dat", garbage(4096, 2)); },
          Outcome::Fatal, "CobramH"},
         {"collections file emptied",
-         [](I& i, Launch&) { writeWhole(i.root() + "DADES/CobramH.dat", ""); },
-         Outcome::Fatal, "CobramH"},
+         [](I& i, Launch&) { writeWhole(i.root() + "DADES/CobramH.dat", ""); }, Outcome::Fatal,
+         "CobramH"},
         {"data file replaced by garbage and a window stack of garbage",
          [](I& i, Launch&) {
              writeWhole(i.root() + "DADES/THRebut.dat", garbage(5000, 3));
@@ -330,7 +342,8 @@ std::vector<FaultCase> faultCases() {
         {"read-only work folder", [](I& i, Launch& l) { readOnlyCase(i, l, i.work()); },
          Outcome::Completes, ""},
         {"read-only data folder and files",
-         [](I& i, Launch& l) { readOnlyCase(i, l, i.root() + "DADES"); }, Outcome::Fatal, "THRebut"},
+         [](I& i, Launch& l) { readOnlyCase(i, l, i.root() + "DADES"); }, Outcome::Fatal,
+         "THRebut"},
         {"collections file made with key 0 of one byte",
          [](I& i, Launch&) {
              writeWhole(i.root() + "ddf/CobramH.xdf", oneByteIdentityDictionary());
@@ -340,8 +353,9 @@ std::vector<FaultCase> faultCases() {
         {"read-only collections file",
          [](I& i, Launch& l) {
              openToEveryone(i.folder());
-             fs::permissions(i.root() + "DADES/CobramH.dat",
-                             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+             fs::permissions(i.root() + "DADES/CobramH.dat", fs::perms::owner_read |
+                                                                 fs::perms::group_read |
+                                                                 fs::perms::others_read);
              l.asUnprivileged = true;
          },
          Outcome::Statuses, ""},
@@ -389,7 +403,8 @@ TEST_P(FaultTable, NeverCrashesAndKeepsTheDataSound) {
             EXPECT_EQ(log.lines, static_cast<std::size_t>(kProperties * kOwners));
             EXPECT_EQ(log.with(0), 0u);
             for (const auto& [s, lines] : log.byStatus) {
-                std::cout << "[ figures  ] " << c.what << ": " << lines << " insertions with status " << s << "\n";
+                std::cout << "[ figures  ] " << c.what << ": " << lines
+                          << " insertions with status " << s << "\n";
             }
             break;
         case Outcome::Nothing:

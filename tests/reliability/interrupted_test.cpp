@@ -80,8 +80,7 @@ TEST(InterruptedRuns, KilledManyTimesThenCompletedBillsEveryOwnerOnce) {
     const std::string logPath = installation.root() + "db.log";
     int killed = 0;
     for (int k = 0; k < kKills; ++k) {
-        const long long remaining =
-            kProperties * kOwnersPerProperty - fileSize(logPath) / 33;
+        const long long remaining = kProperties * kOwnersPerProperty - fileSize(logPath) / 33;
         const long long share = std::max(1LL, 2 * remaining / (kKills - k));
         const pid_t pid = startProgram(launchOn(installation));
         ASSERT_GT(pid, 0);

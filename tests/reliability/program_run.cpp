@@ -13,7 +13,9 @@
 
 namespace reliability {
 
-bool runningAsRoot() { return ::geteuid() == 0; }
+bool runningAsRoot() {
+    return ::geteuid() == 0;
+}
 
 bool unprivilegedIds(uid_t& uid, gid_t& gid) {
     const passwd* pw = ::getpwnam("nobody");
@@ -71,6 +73,8 @@ Ending waitProgram(pid_t pid) {
     return ending;
 }
 
-Ending runProgram(const Launch& launch) { return waitProgram(startProgram(launch)); }
+Ending runProgram(const Launch& launch) {
+    return waitProgram(startProgram(launch));
+}
 
 }  // namespace reliability

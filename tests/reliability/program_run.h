@@ -28,7 +28,7 @@ pid_t startProgram(const Launch& launch);
 struct Ending {
     bool exited = false;  // ended by itself (exit), not by a signal
     int exitCode = -1;
-    int signal = 0;       // the signal that ended it, when not exited
+    int signal = 0;  // the signal that ended it, when not exited
 };
 
 // Waits for the child to end.

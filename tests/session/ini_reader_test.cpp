@@ -47,7 +47,8 @@ TEST(ReadIniValue, SectionAndKeyMatching) {
         {"tab after the key", "[Menu]\r\nTitol\t=x\r\n", "Menu", "Titol", ""},
         {"tab before the header", "\t[Menu]\r\nTitol=x\r\n", "Menu", "Titol", ""},
         {"key before any header", "Titol=x\r\n[Menu]\r\n", "Menu", "Titol", ""},
-        {"key only in another section", "[Altres]\r\nTitol=x\r\n[Menu]\r\nA=1\r\n", "Menu", "Titol", ""},
+        {"key only in another section", "[Altres]\r\nTitol=x\r\n[Menu]\r\nA=1\r\n", "Menu", "Titol",
+         ""},
         {"next header ends the section", "[Menu]\r\n[Altres]\r\nTitol=x\r\n", "Menu", "Titol", ""},
         {"second section of the name never searched",
          "[Menu]\r\nA=1\r\n[Altres]\r\n[Menu]\r\nTitol=second\r\n", "Menu", "Titol", ""},
@@ -55,7 +56,8 @@ TEST(ReadIniValue, SectionAndKeyMatching) {
          "Titol", "first"},
         {"first key wins", "[Menu]\r\nTitol=first\r\nTitol=second\r\n", "Menu", "Titol", "first"},
         {"line without = skipped", "[Menu]\r\nTitol\r\nTitol=x\r\n", "Menu", "Titol", "x"},
-        {"empty and blank lines skipped", "[Menu]\r\n\r\n    \r\nTitol=x\r\n", "Menu", "Titol", "x"},
+        {"empty and blank lines skipped", "[Menu]\r\n\r\n    \r\nTitol=x\r\n", "Menu", "Titol",
+         "x"},
         {"spaces before =", "[Menu]\r\nTitol   =x\r\n", "Menu", "Titol", "x"},
         {"empty key name", "[Menu]\r\n=x\r\n", "Menu", "", "x"},
         {"missing section", "[Menu]\r\nTitol=x\r\n", "Altres", "Titol", ""},
@@ -86,8 +88,7 @@ TEST(ReadIniValue, ValuesCommentsAndQuotes) {
         {"blank after the quote", "[Menu]\r\nTitol=\"x\" \r\n", "Menu", "Titol", "\"x\" "},
         {"opening quote only", "[Menu]\r\nTitol=\"x\r\n", "Menu", "Titol", "\"x"},
         {"tab stays in the value", "[Menu]\r\nTitol=\ta\t\r\n", "Menu", "Titol", "\ta\t"},
-        {"zero byte stays in the value", "[Menu]\r\nTitol=a\0b\r\n"s, "Menu",
-         "Titol", "a\0b"s},
+        {"zero byte stays in the value", "[Menu]\r\nTitol=a\0b\r\n"s, "Menu", "Titol", "a\0b"s},
     });
 }
 
@@ -105,7 +106,10 @@ TEST(ReadIniValue, LineEndsAndEndOfData) {
         {"CR LF LF keeps one LF", "[Menu]\r\n\nTitol=x\r\n", "Menu", "\nTitol", "x"},
         {"empty file", "", "Menu", "Titol", ""},
         {"Ctrl-Z first", "\x1A[Menu]\r\nTitol=x\r\n", "Menu", "Titol", ""},
-        {"Ctrl-Z ends the value", "[Menu]\r\nTitol=ab\x1A" "cd\r\n", "Menu", "Titol", "ab"},
+        {"Ctrl-Z ends the value",
+         "[Menu]\r\nTitol=ab\x1A"
+         "cd\r\n",
+         "Menu", "Titol", "ab"},
         {"nothing after Ctrl-Z", "[Menu]\r\nA=1\r\n\x1A\r\nTitol=x\r\n", "Menu", "Titol", ""},
         {"before Ctrl-Z still read", "[Menu]\r\nA=1\r\n\x1A\r\nTitol=x\r\n", "Menu", "A", "1"},
     });
@@ -118,13 +122,24 @@ TEST(ReadIniValue, AccentedNamesCompareWithoutCase) {
     const int codePage = platform::consoleCodePage();
     if (codePage != 850 && codePage != 437) GTEST_SKIP() << "code page " << codePage;
     std::vector<IniCase> cases = {
-        {"c cedilla", "[Fa\x87" "ana]\r\nPla\x87" "a=x\r\n", "FA\x80" "ANA", "PLA\x80" "A", "x"},
-        {"different letters", "[Fa\x87" "ana]\r\nA=x\r\n", "FAANA", "A", ""},
+        {"c cedilla",
+         "[Fa\x87"
+         "ana]\r\nPla\x87"
+         "a=x\r\n",
+         "FA\x80"
+         "ANA",
+         "PLA\x80"
+         "A",
+         "x"},
+        {"different letters",
+         "[Fa\x87"
+         "ana]\r\nA=x\r\n",
+         "FAANA", "A", ""},
     };
     if (codePage == 850) {
         cases.push_back({"o acute", "[Configuraci\xA2]\r\nA=x\r\n", "CONFIGURACI\xE0", "a", "x"});
-        cases.push_back({"capital asked small", "[CONFIGURACI\xE0]\r\nA=x\r\n", "configuraci\xA2",
-                         "a", "x"});
+        cases.push_back(
+            {"capital asked small", "[CONFIGURACI\xE0]\r\nA=x\r\n", "configuraci\xA2", "a", "x"});
     }
     expectValues(cases);
 }
@@ -135,8 +150,8 @@ TEST(ReadIniValue, LinesOfAnyLength) {
     // and its LF the first of the next: the pair must still end one line.
     const std::string head = "[Menu]\r\nA=";
     const std::string longValue(4096 - 1 - head.size(), 'v');
-    t.write("long.ini", head + longValue + "\r\nTitol=x\r\nB=" + std::string(20000, 'w') +
-                            "\r\nC=y\r\n");
+    t.write("long.ini",
+            head + longValue + "\r\nTitol=x\r\nB=" + std::string(20000, 'w') + "\r\nC=y\r\n");
     const std::string path = t.dir() + "long.ini";
     EXPECT_EQ(readIniValue(path, "Menu", "A"), longValue);
     EXPECT_EQ(readIniValue(path, "Menu", "Titol"), "x");
@@ -162,7 +177,8 @@ TEST(ReadIniValue, ReadsWhileAnotherHolderWritesTheFile) {
     TempDir t;
     t.write("shared.ini", "[Menu]\r\nTitol=x\r\n");
     platform::File writer;
-    ASSERT_TRUE(platform::openFile(t.dir() + "shared.ini", platform::FileMode::ReadWriteShared, writer));
+    ASSERT_TRUE(
+        platform::openFile(t.dir() + "shared.ini", platform::FileMode::ReadWriteShared, writer));
     EXPECT_EQ(readIniValue(t.dir() + "shared.ini", "Menu", "Titol"), "x");
     ASSERT_TRUE(platform::seekFile(writer, 14));
     ASSERT_TRUE(platform::writeFile(writer, "y", 1));

@@ -84,7 +84,8 @@ TEST_F(StartSession, NothingAtAllGivesTheDefaults) {
 
 TEST_F(StartSession, UnsetVariablesReadBareNamesFromTheCurrentDirectory) {
     cwd_.write("Sessio.ini", "[Terminal]\r\nAltre=1\r\n");
-    cwd_.write("NuboTerm.ini", "[Pantalla]\r\nCol0=01020304050607080910\r\n[Sistema]\r\nIdioma=GLG\r\n");
+    cwd_.write("NuboTerm.ini",
+               "[Pantalla]\r\nCol0=01020304050607080910\r\n[Sistema]\r\nIdioma=GLG\r\n");
     cwd_.write("Nubo.ini", "[Usuari]\r\nIdioma=SPA\r\n");
     const SessionSettings s = run();
     EXPECT_EQ(s.tmpDir, "");
@@ -223,35 +224,48 @@ TEST_F(StartSession, ScreenColours) {
     const std::vector<Case> cases = {
         {"no terminal file", "", kDefaultColours},
         {"no Seleccio and no Col0", "[Pantalla]\r\nCol1=01010101010101010101\r\n", kDefaultColours},
-        {"no Seleccio: Col0", "[Pantalla]\r\nCol0=01020304050607080910\r\n",
+        {"no Seleccio: Col0",
+         "[Pantalla]\r\nCol0=01020304050607080910\r\n",
          {{{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}}}},
-        {"Seleccio picks its key", "[Pantalla]\r\nSeleccio=3\r\nCol0=01020304050607080910\r\nCol3=1501\r\n",
+        {"Seleccio picks its key",
+         "[Pantalla]\r\nSeleccio=3\r\nCol0=01020304050607080910\r\nCol3=1501\r\n",
          {{{15, 1}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}},
         {"selected key missing", "[Pantalla]\r\nSeleccio=3\r\nCol0=01020304050607080910\r\n",
          kDefaultColours},
-        {"negative selection", "[Pantalla]\r\nSeleccio=-1\r\nCol-1=07010701070107010701\r\n",
+        {"negative selection",
+         "[Pantalla]\r\nSeleccio=-1\r\nCol-1=07010701070107010701\r\n",
          {{{7, 1}, {7, 1}, {7, 1}, {7, 1}, {7, 1}}}},
-        {"selection not numeric", "[Pantalla]\r\nSeleccio=abc\r\nCol0=01000000000000000000\r\n",
+        {"selection not numeric",
+         "[Pantalla]\r\nSeleccio=abc\r\nCol0=01000000000000000000\r\n",
          {{{1, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}},
-        {"selection 2.5 rounds to 2", "[Pantalla]\r\nSeleccio=2.5\r\nCol2=02000000000000000000\r\nCol3=03\r\n",
+        {"selection 2.5 rounds to 2",
+         "[Pantalla]\r\nSeleccio=2.5\r\nCol2=02000000000000000000\r\nCol3=03\r\n",
          {{{2, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}},
-        {"selection 3.5 rounds to 4", "[Pantalla]\r\nSeleccio=3.5\r\nCol3=03\r\nCol4=04\r\n",
+        {"selection 3.5 rounds to 4",
+         "[Pantalla]\r\nSeleccio=3.5\r\nCol3=03\r\nCol4=04\r\n",
          {{{4, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}},
-        {"selection with blanks and a comment", "[Pantalla]\r\nSeleccio= 3 ; choice\r\nCol3=03\r\n",
+        {"selection with blanks and a comment",
+         "[Pantalla]\r\nSeleccio= 3 ; choice\r\nCol3=03\r\n",
          {{{3, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}},
-        {"selection 03 is Col3", "[Pantalla]\r\nSeleccio=03\r\nCol03=09\r\nCol3=03\r\n",
+        {"selection 03 is Col3",
+         "[Pantalla]\r\nSeleccio=03\r\nCol03=09\r\nCol3=03\r\n",
          {{{3, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}},
         {"one space is not empty", "[Pantalla]\r\nCol0= \r\n", kNoColours},
         {"empty value takes the default", "[Pantalla]\r\nCol0=\r\n", kDefaultColours},
-        {"last pair cut short", "[Pantalla]\r\nCol0=15007\r\n",
+        {"last pair cut short",
+         "[Pantalla]\r\nCol0=15007\r\n",
          {{{15, 0}, {7, 0}, {0, 0}, {0, 0}, {0, 0}}}},
-        {"pairs read as leading numbers", "[Pantalla]\r\nCol0=1 x7 5-1+2\r\n",
+        {"pairs read as leading numbers",
+         "[Pantalla]\r\nCol0=1 x7 5-1+2\r\n",
          {{{1, 0}, {5, -1}, {2, 0}, {0, 0}, {0, 0}}}},
-        {"quoted", "[Pantalla]\r\nCol0=\"07000700070007000700\"\r\n",
+        {"quoted",
+         "[Pantalla]\r\nCol0=\"07000700070007000700\"\r\n",
          {{{7, 0}, {7, 0}, {7, 0}, {7, 0}, {7, 0}}}},
-        {"characters past the fifth slot ignored", "[Pantalla]\r\nCol0=0102030405060708091011\r\n",
+        {"characters past the fifth slot ignored",
+         "[Pantalla]\r\nCol0=0102030405060708091011\r\n",
          {{{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}}}},
-        {"names in other case", "[PANTALLA]\r\nseleccio=1\r\nCOL1=08070807080708070807\r\n",
+        {"names in other case",
+         "[PANTALLA]\r\nseleccio=1\r\nCOL1=08070807080708070807\r\n",
          {{{8, 7}, {8, 7}, {8, 7}, {8, 7}, {8, 7}}}},
         {"keys in another section", "[Sistema]\r\nCol0=01020304050607080910\r\n", kDefaultColours},
     };
@@ -272,8 +286,10 @@ TEST_F(StartSession, LanguageCode) {
     };
     const std::string usuariGlg = "[Usuari]\r\nIdioma=GLG\r\n";
     const std::vector<Case> cases = {
-        {"terminal file wins; installation file not read", "[Sistema]\r\nIdioma=SPA\r\n", usuariGlg, "SPA"},
-        {"installation file when the terminal file names none", "[Sistema]\r\nAltre=1\r\n", usuariGlg, "GLG"},
+        {"terminal file wins; installation file not read", "[Sistema]\r\nIdioma=SPA\r\n", usuariGlg,
+         "SPA"},
+        {"installation file when the terminal file names none", "[Sistema]\r\nAltre=1\r\n",
+         usuariGlg, "GLG"},
         {"neither names a language", "", "", "   "},
         {"letter case kept", "[Sistema]\r\nIdioma=spa\r\n", usuariGlg, "spa"},
         {"first three characters", "[Sistema]\r\nIdioma=Catala\r\n", usuariGlg, "Cat"},
@@ -298,7 +314,8 @@ TEST_F(StartSession, LanguageCode) {
 TEST_F(StartSession, EachRunStartsAfresh) {
     TempDir work;
     work.write("Sessio.ini", "[Terminal]\r\nDir=T:\r\n");
-    work.write("NuboTerm.ini", "[Pantalla]\r\nCol0=01020304050607080910\r\n[Sistema]\r\nIdioma=SPA\r\n");
+    work.write("NuboTerm.ini",
+               "[Pantalla]\r\nCol0=01020304050607080910\r\n[Sistema]\r\nIdioma=SPA\r\n");
     setVariable("JOBTMP", folder(work));
     setVariable("JOBROOT", "C:\\app\\");
     SessionSettings s = run();

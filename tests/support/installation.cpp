@@ -52,8 +52,8 @@ struct Handle {
     unsigned char position[engine::positionBlockSize] = {};
 };
 
-std::int16_t call(std::uint16_t op, Handle& h, std::string& data, std::string& key, std::int8_t keyNumber,
-                  std::uint32_t* returned = nullptr) {
+std::int16_t call(std::uint16_t op, Handle& h, std::string& data, std::string& key,
+                  std::int8_t keyNumber, std::uint32_t* returned = nullptr) {
     std::uint32_t length = static_cast<std::uint32_t>(data.size());
     key.resize(engine::keyBufferSize, '\0');
     const std::int16_t status = BTRCALL(op, h.position, data.data(), &length, key.data(),
@@ -88,7 +88,8 @@ void insertAll(const std::string& path, const std::vector<std::string>& records)
     for (const std::string& r : records) {
         std::string data = r;
         std::string key(256, '\0');
-        if (call(kInsert, h, data, key, 0) != 0) throw std::runtime_error("cannot insert into " + path);
+        if (call(kInsert, h, data, key, 0) != 0)
+            throw std::runtime_error("cannot insert into " + path);
     }
     closeFile(h);
 }
@@ -109,11 +110,13 @@ std::string packedNumber(int n) {
     return out;
 }
 
-std::string ownerKey(int property, int owner) { return packedNumber(property) + packedNumber(owner); }
+std::string ownerKey(int property, int owner) {
+    return packedNumber(property) + packedNumber(owner);
+}
 
 std::string WorkFile::text() const {
-    std::vector<std::string> lines = {issueDate, firstProperty, firstOwner, lastProperty, lastOwner,
-                                      issueNumber};
+    std::vector<std::string> lines = {issueDate,    firstProperty, firstOwner,
+                                      lastProperty, lastOwner,     issueNumber};
     for (int i = 0; i < 3; ++i) {
         lines.push_back(methodEnabled[i]);
         lines.push_back(seriesFrom[i]);
@@ -138,7 +141,8 @@ std::string Collection::bytes() const {
     return r;
 }
 
-Installation::Installation() : temp_(std::make_unique<testing_support::TempDir>()), base_(temp_->dir()) {
+Installation::Installation()
+    : temp_(std::make_unique<testing_support::TempDir>()), base_(temp_->dir()) {
     layOut();
 }
 
@@ -220,11 +224,17 @@ void Installation::addOwners(std::size_t count, const std::function<Owner(std::s
     closeFile(h);
 }
 
-void Installation::writeWorkFile(const WorkFile& work) { write("work/pent.tmp", work.text()); }
+void Installation::writeWorkFile(const WorkFile& work) {
+    write("work/pent.tmp", work.text());
+}
 
-void Installation::writeWorkFileText(const std::string& text) { write("work/pent.tmp", text); }
+void Installation::writeWorkFileText(const std::string& text) {
+    write("work/pent.tmp", text);
+}
 
-void Installation::removeWorkFile() { std::filesystem::remove(base_ + "work/pent.tmp"); }
+void Installation::removeWorkFile() {
+    std::filesystem::remove(base_ + "work/pent.tmp");
+}
 
 std::vector<std::string> Installation::collections() const {
     std::vector<std::string> out;

@@ -31,7 +31,8 @@ Installation::RunResult Installation::run(const std::string& program) const {
     int status = 0;
     struct rusage usage {};
     if (::wait4(pid, &status, 0, &usage) != pid) return result;
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.peakResidentKb = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;

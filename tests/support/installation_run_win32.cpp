@@ -61,14 +61,15 @@ Installation::RunResult Installation::run(const std::string& program) const {
     PROCESS_INFORMATION process{};
     std::string commandLine = "\"" + program + "\"";
     std::vector<char> environment = environmentBlock(root(), work());
-    const BOOL started = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                          0, environment.data(), nullptr, &startup, &process);
+    const BOOL started = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr,
+                                          TRUE, 0, environment.data(), nullptr, &startup, &process);
     if (in != INVALID_HANDLE_VALUE) ::CloseHandle(in);
     if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
     if (!started) return result;
 
     ::WaitForSingleObject(process.hProcess, INFINITE);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     PROCESS_MEMORY_COUNTERS memory{};
     if (::K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory))
         result.peakResidentKb = static_cast<long>(memory.PeakWorkingSetSize / 1024);

@@ -27,9 +27,11 @@
 namespace {
 
 int usage() {
-    std::fputs("usage: pty_run [--rows N] [--columns N] [--timeout-ms N] [--wait-for TEXT] [--key KEYS] -- "
-               "PROGRAM [ARGUMENTS...]\n",
-               stderr);
+    std::fputs(
+        "usage: pty_run [--rows N] [--columns N] [--timeout-ms N] [--wait-for TEXT] [--key KEYS] "
+        "-- "
+        "PROGRAM [ARGUMENTS...]\n",
+        stderr);
     return 2;
 }
 
@@ -65,8 +67,8 @@ int main(int argc, char** argv) {
     }
     if (i >= argc || rows < 1 || columns < 1 || timeoutMs < 1) return usage();
 
-    testing_support::PtySession session(std::vector<std::string>(argv + i, argv + argc), {}, rows, columns,
-                                        timeoutMs);
+    testing_support::PtySession session(std::vector<std::string>(argv + i, argv + argc), {}, rows,
+                                        columns, timeoutMs);
     if (!session.started()) {
         std::perror("pty_run: no pseudo-terminal");
         return 77;

@@ -59,7 +59,8 @@ public:
     // Reads what the program writes until `done` holds (checked after every
     // read and every 10 ms), the terminal closes, or the time runs out.
     bool readUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             pollfd p{master_, POLLIN, 0};
@@ -77,7 +78,8 @@ public:
     // True while the terminal is in its ordinary line mode with echo.
     bool lineMode() const {
         struct termios t {};
-        return ::tcgetattr(master_, &t) == 0 && (t.c_lflag & ICANON) != 0 && (t.c_lflag & ECHO) != 0;
+        return ::tcgetattr(master_, &t) == 0 && (t.c_lflag & ICANON) != 0 &&
+               (t.c_lflag & ECHO) != 0;
     }
     // True while the terminal gives single keys without echo.
     bool keyMode() const {
@@ -85,14 +87,17 @@ public:
         return ::tcgetattr(master_, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
     }
 
-    bool type(const std::string& keys) { return ::write(master_, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size()); }
+    bool type(const std::string& keys) {
+        return ::write(master_, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+    }
 
     // Reads to the end and waits for the program; kills it when the time
     // runs out. Returns the wait status, or -1 after a kill.
     int finish() {
         readUntil([] { return false; });
         reaped_ = true;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
         int status = 0;
         while (::waitpid(pid_, &status, WNOHANG) == 0) {
             if (std::chrono::steady_clock::now() > deadline) {

@@ -59,7 +59,9 @@ public:
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
+    bool exists(const std::string& name) const {
+        return std::filesystem::exists(path_ / name);
+    }
 
 private:
     std::filesystem::path path_;

@@ -65,13 +65,16 @@ TEST(DescriptionText, FaultsNameTheLineAndTheWord) {
     } cases[] = {
         {"record-length 6x4\n", "d.ddf, line 1: record length \"6x4\" is not a number"},
         {head + "key 1 unique\n", "d.ddf, line 3: key 1 out of order"},
-        {head + "key 0 unique\n  segment 1 4 text\n", "d.ddf, line 4: unknown segment type \"text\""},
+        {head + "key 0 unique\n  segment 1 4 text\n",
+         "d.ddf, line 4: unknown segment type \"text\""},
         {head + "  segment 1 4 string\n", "d.ddf, line 3: segment before any key line"},
         {head + "key 0 sorted\n", "d.ddf, line 3: unknown key attribute \"sorted\""},
-        {head + "key 0 unique\n  segment 1 4\n", "d.ddf, line 4: expected \"segment POSITION LENGTH TYPE\""},
+        {head + "key 0 unique\n  segment 1 4\n",
+         "d.ddf, line 4: expected \"segment POSITION LENGTH TYPE\""},
         {head + "keys 0\n", "d.ddf, line 3: unknown line \"keys\""},
         {head + "key 0 unique\n", "d.ddf: key 0 has no segment"},
-        {head + "key 0 unique\n  segment 60 8 string\n", "key 0: the segment at position 60 of length 8"},
+        {head + "key 0 unique\n  segment 60 8 string\n",
+         "key 0: the segment at position 60 of length 8"},
         {"page-size 1024\n", "d.ddf: no record-length line"},
         {"record-length 64\npage-size 1000\n", "page size 1000 is not a multiple of 512"},
         {"record-length 2000\npage-size 4096\n", "record length 2000 is outside 1 to 1536"},
@@ -88,7 +91,8 @@ TEST(DescriptionText, FaultsNameTheLineAndTheWord) {
 }
 
 TEST(Dictionary, LengthWordMustFitTheFile) {
-    const Description d = parseDescriptionText("record-length 22\npage-size 512\nkey 0 unique\n segment 1 9 string\n", "c");
+    const Description d = parseDescriptionText(
+        "record-length 22\npage-size 512\nkey 0 unique\n segment 1 9 string\n", "c");
     std::string bytes = encodeDictionary(d);
     EXPECT_EQ(encodeDescription(decodeDictionary(bytes, "c.xdf")), encodeDescription(d));
     EXPECT_THROW(decodeDictionary(bytes.substr(0, bytes.size() - 1), "c.xdf"), Error);

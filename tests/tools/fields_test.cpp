@@ -81,7 +81,8 @@ TEST(Fields, ValuesThatAreNoneNameTheField) {
             parseField(c.field, c.text, record, "f.csv", 7);
             ADD_FAILURE() << c.field.name << " accepted \"" << c.text << "\"";
         } catch (const Error& e) {
-            const std::string expected = "f.csv, line 7: field \"" + std::string(c.field.name) + "\": \"" + c.text + "\" ";
+            const std::string expected =
+                "f.csv, line 7: field \"" + std::string(c.field.name) + "\": \"" + c.text + "\" ";
             EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
         }

@@ -81,7 +81,7 @@ TEST_F(Nubodat, DictionaryFromItsSourceCreatesTheSameFile) {
     const std::string xdf = dir.read("CobramH.xdf");
     ASSERT_EQ(xdf.size(), 2u + 16 + 16);
     EXPECT_EQ(coding::getU16(coding::bytes(xdf)), 32);
-    EXPECT_EQ(coding::getU16(coding::bytes(xdf) + 2), 22);       // record length
+    EXPECT_EQ(coding::getU16(coding::bytes(xdf) + 2), 22);          // record length
     EXPECT_EQ(coding::getU16(coding::bytes(xdf) + 2 + 16 + 2), 9);  // key 0 length
     ASSERT_EQ(run({"create", path("C.dat"), "--from", path("CobramH.xdf")}).code, 0);
     EXPECT_NE(run({"stat", path("C.dat")}).out.find("Key 0: 9 bytes, unique"), std::string::npos);
@@ -98,7 +98,8 @@ TEST_F(Nubodat, DictionaryFromItsSourceCreatesTheSameFile) {
 
 TEST_F(Nubodat, DemoCsvRoundTripsByteForByte) {
     for (const std::string& base : {std::string("FinquesH"), std::string("PropietH")}) {
-        const std::string csv = kExamples + (base == "FinquesH" ? "data/properties.csv" : "data/owners.csv");
+        const std::string csv =
+            kExamples + (base == "FinquesH" ? "data/properties.csv" : "data/owners.csv");
         const std::string first = create(base);
         import(first, csv);
         const Result exported = run({"export", first, path(base + ".csv")});
@@ -175,7 +176,8 @@ TEST_F(Nubodat, BadCsvLinesAreNamedAndNothingIsWritten) {
     const std::string header = [] {
         std::string h = "property,owner,method,series,moment";
         for (int k = 1; k <= 8; ++k)
-            h += ",flag" + std::to_string(k) + ",period" + std::to_string(k) + ",amount" + std::to_string(k);
+            h += ",flag" + std::to_string(k) + ",period" + std::to_string(k) + ",amount" +
+                 std::to_string(k);
         return h + ",code9,flag9,period9,amount9,code10,flag10,period10,amount10";
     }();
     struct Case {
@@ -186,7 +188,8 @@ TEST_F(Nubodat, BadCsvLinesAreNamedAndNothingIsWritten) {
         {"3,2x,A,0001,,,1,6500,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,0,,0,0,0,,0,0",
          "bad.csv, line 3: field \"owner\": \"2x\" is not a whole number"},
         {"3,2,A,0001,,,1,99999999999,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,0,,0,0,0,,0,0",
-         "bad.csv, line 3: field \"amount1\": \"99999999999\" is outside -2147483648 to 2147483647"},
+         "bad.csv, line 3: field \"amount1\": \"99999999999\" is outside -2147483648 to "
+         "2147483647"},
         {"3,2,AB,0001,,,1,6500,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,0,,0,0,0,,0,0",
          "bad.csv, line 3: field \"method\": \"AB\" is not one letter"},
         // The same owner key twice: refused by the record manager, the first undone.
@@ -199,7 +202,8 @@ TEST_F(Nubodat, BadCsvLinesAreNamedAndNothingIsWritten) {
         dir.write("bad.csv", header + "\n" + good + "\n" + c.badLine + "\n");
         const Result r = run({"import", file, path("bad.csv")});
         EXPECT_EQ(r.code, 1) << c.badLine;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err << "\n  expected: " << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos)
+            << r.err << "\n  expected: " << c.message;
         EXPECT_EQ(save(file), before) << "file changed by: " << c.badLine;
     }
     // A date that does not parse, in the collections layout.
@@ -210,8 +214,9 @@ TEST_F(Nubodat, BadCsvLinesAreNamedAndNothingIsWritten) {
               "1,2,31/04/2026,01,,100,0,P\n");
     const Result r = run({"import", collections, path("bad.csv")});
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("bad.csv, line 3: field \"issueDate\": \"31/04/2026\" is not a date DD/MM/YYYY"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("bad.csv, line 3: field \"issueDate\": \"31/04/2026\" is not a date DD/MM/YYYY"),
+        std::string::npos)
         << r.err;
     EXPECT_EQ(save(collections), std::string("\x1a"));
 }
@@ -240,7 +245,8 @@ TEST_F(Nubodat, UsageAndLayoutFaults) {
     EXPECT_NE(small.err.find("too short for the owners layout"), std::string::npos) << small.err;
     const Result missing = run({"stat", path("none.dat")});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_NE(missing.err.find("none.dat: cannot be opened: status 12"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("none.dat: cannot be opened: status 12"), std::string::npos)
+        << missing.err;
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace nubodat {
 namespace {
 
 const std::string kExamples = std::string(NUBO_SOURCE_DIR) + "/examples/";
-const std::string kCollectionsHeader = "property,owner,issueDate,issueNumber,collectedDate,total,flagged,state\n";
+const std::string kCollectionsHeader =
+    "property,owner,issueDate,issueNumber,collectedDate,total,flagged,state\n";
 
 struct Result {
     int code = -1;
@@ -30,7 +31,9 @@ Result run(const Args& args) {
     return r;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 class Operator : public ::testing::Test {
 protected:
@@ -61,12 +64,15 @@ protected:
 };
 
 TEST_F(Operator, WorkFileIsWrittenAsTheProgramReadsIt) {
-    const Result r = run({"workfile", path("pent.tmp"), "--date", "5/6/2026", "--issue", "1", "--from", "2/3", "--to",
-                          "15/9999", "--methods", "AF", "--series-a", "1-20", "--concepts", "1-3,9"});
+    const Result r =
+        run({"workfile", path("pent.tmp"), "--date", "5/6/2026", "--issue", "1", "--from", "2/3",
+             "--to", "15/9999", "--methods", "AF", "--series-a", "1-20", "--concepts", "1-3,9"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(dir.read("pent.tmp"),
-              "05/06/2026\r\n2\r\n3\r\n15\r\n9999\r\n01\r\nS\r\n1\r\n20\r\nN\r\n0\r\n9999\r\nS\r\n0\r\n9999\r\n"
-              "S\r\nS\r\nS\r\nN\r\nN\r\nN\r\nN\r\nN\r\nS\r\nN\r\n");
+    EXPECT_EQ(
+        dir.read("pent.tmp"),
+        "05/06/"
+        "2026\r\n2\r\n3\r\n15\r\n9999\r\n01\r\nS\r\n1\r\n20\r\nN\r\n0\r\n9999\r\nS\r\n0\r\n9999\r\n"
+        "S\r\nS\r\nS\r\nN\r\nN\r\nN\r\nN\r\nN\r\nS\r\nN\r\n");
     EXPECT_TRUE(workFileWarnings(dir.read("pent.tmp")).empty());
     // Read back by the program's own reader.
     createRunTables();
@@ -94,8 +100,10 @@ TEST_F(Operator, WorkFileRefusesWhatTheProgramWouldMisread) {
         {{"--date", "15/06/26", "--issue", "01"}, "not a date"},
         {{"--date", "15/06/2026", "--issue", "123"}, "an issue number of 0 to 99"},
         {{"--date", "15/06/2026", "--issue", "01", "--from", "12345/1"}, "a number of 0 to 9999"},
-        {{"--date", "15/06/2026", "--issue", "01", "--from", "3/0", "--to", "2/9999"}, "the range is empty"},
-        {{"--date", "15/06/2026", "--issue", "01", "--methods", "AX"}, "\"X\" is not a payment method"},
+        {{"--date", "15/06/2026", "--issue", "01", "--from", "3/0", "--to", "2/9999"},
+         "the range is empty"},
+        {{"--date", "15/06/2026", "--issue", "01", "--methods", "AX"},
+         "\"X\" is not a payment method"},
         {{"--date", "15/06/2026", "--issue", "01", "--concepts", "0-3"}, "numbered 1 to 10"},
         {{"--date", "15/06/2026", "--issue", "01", "--series-b", "20-10"}, "FIRST-LAST"},
         {{"--date", "15/06/2026"}, "--issue"},
@@ -112,7 +120,9 @@ TEST_F(Operator, WorkFileRefusesWhatTheProgramWouldMisread) {
 
 TEST(WorkFileWarnings, NameTheMistakesThatBillWronglyWithoutAWord) {
     const std::string good =
-        "15/06/2026\r\n1\r\n0\r\n9999\r\n9999\r\n01\r\nS\r\n0\r\n9999\r\nS\r\n0\r\n9999\r\nS\r\n0\r\n9999\r\n"
+        "15/06/"
+        "2026\r\n1\r\n0\r\n9999\r\n9999\r\n01\r\nS\r\n0\r\n9999\r\nS\r\n0\r\n9999\r\nS\r\n0\r\n9999"
+        "\r\n"
         "S\r\nS\r\nS\r\nS\r\nS\r\nS\r\nS\r\nS\r\nS\r\nS\r\n";
     EXPECT_TRUE(workFileWarnings(good).empty());
     auto line = [&](int n, const std::string& text) {
@@ -151,9 +161,12 @@ TEST(WorkFileWarnings, NameTheMistakesThatBillWronglyWithoutAWord) {
 
 TEST_F(Operator, UndoRemovesOneIssueWithinTheRangeOnly) {
     const std::string file = collections();
-    Result r = run({"undo", file, "--date", "01/04/2026", "--issue", "1", "--to", "1/9999", "--yes"});
+    Result r =
+        run({"undo", file, "--date", "01/04/2026", "--issue", "1", "--to", "1/9999", "--yes"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "2 collections of the issue of 01/04/2026, issue number 01 removed")) << r.out;
+    EXPECT_TRUE(
+        contains(r.out, "2 collections of the issue of 01/04/2026, issue number 01 removed"))
+        << r.out;
     const std::string left = exportCsv(file);
     EXPECT_FALSE(contains(left, "1,1,01/04/2026,01,")) << left;
     EXPECT_FALSE(contains(left, "1,2,01/04/2026,01,")) << left;
@@ -173,20 +186,23 @@ TEST_F(Operator, UndoRemovesOneIssueWithinTheRangeOnly) {
 TEST_F(Operator, UndoTakesTheIssueFromTheWorkFileAsTheProgramReadsIt) {
     // Line 6 "1" is issue 10: the work file's own bytes find its collections.
     const std::string file = create("CobramH");
-    dir.write("c.csv", kCollectionsHeader + "1,1,15/06/2026,10,,100,0,P\n1,1,15/06/2026,01,,100,0,P\n");
+    dir.write("c.csv",
+              kCollectionsHeader + "1,1,15/06/2026,10,,100,0,P\n1,1,15/06/2026,01,,100,0,P\n");
     ASSERT_EQ(run({"import", file, path("c.csv")}).code, 0);
     dir.write("pent.tmp", "15/06/2026\r\n0\r\n0\r\n9999\r\n9999\r\n1\r\n");
     const Result r = run({"undo", file, "--work", path("pent.tmp"), "--yes"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(exportCsv(file), kCollectionsHeader.substr(0, kCollectionsHeader.size() - 1) + ",other\n" +
-                                   "1,1,15/06/2026,01,,100,0,P,\n");
-    EXPECT_EQ(run({"undo", file, "--work", path("pent.tmp"), "--date", "15/06/2026", "--yes"}).code, 2);
+    EXPECT_EQ(exportCsv(file), kCollectionsHeader.substr(0, kCollectionsHeader.size() - 1) +
+                                   ",other\n" + "1,1,15/06/2026,01,,100,0,P,\n");
+    EXPECT_EQ(run({"undo", file, "--work", path("pent.tmp"), "--date", "15/06/2026", "--yes"}).code,
+              2);
 }
 
 TEST_F(Operator, ImportWithReplacementIsAllOrNothing) {
     const std::string file = collections();
     // Export, edit and import again: the edited record takes the place of the one with its key.
-    dir.write("edit.csv", kCollectionsHeader + "1,1,01/04/2026,01,,150,5,P\n9,9,01/04/2026,01,,900,0,P\n");
+    dir.write("edit.csv",
+              kCollectionsHeader + "1,1,01/04/2026,01,,150,5,P\n9,9,01/04/2026,01,,900,0,P\n");
     EXPECT_EQ(run({"import", file, path("edit.csv")}).code, 1);  // without --replace: status 5
     Result r = run({"import", file, path("edit.csv"), "--replace"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -198,7 +214,8 @@ TEST_F(Operator, ImportWithReplacementIsAllOrNothing) {
 
     // The same key twice in one file: the second insert is refused, and the
     // record replaced before it comes back.
-    dir.write("twice.csv", kCollectionsHeader + "1,2,01/04/2026,01,,1,0,P\n1,2,01/04/2026,01,,2,0,P\n");
+    dir.write("twice.csv",
+              kCollectionsHeader + "1,2,01/04/2026,01,,1,0,P\n1,2,01/04/2026,01,,2,0,P\n");
     r = run({"import", file, path("twice.csv"), "--replace"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(contains(r.err, "nothing was changed")) << r.err;
@@ -208,7 +225,8 @@ TEST_F(Operator, ImportWithReplacementIsAllOrNothing) {
 TEST_F(Operator, DeleteByKeyRemovesTheRowsRecordsOrNothing) {
     const std::string file = collections();
     const std::string before = exportCsv(file);
-    dir.write("gone.csv", kCollectionsHeader + "1,2,01/04/2026,01,,0,0,P\n8,8,01/04/2026,01,,0,0,P\n");
+    dir.write("gone.csv",
+              kCollectionsHeader + "1,2,01/04/2026,01,,0,0,P\n8,8,01/04/2026,01,,0,0,P\n");
     Result r = run({"delete", file, path("gone.csv")});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(contains(r.err, "gone.csv, line 3: no record has this row's key 0")) << r.err;
@@ -234,8 +252,9 @@ TEST_F(Operator, CsvFromSpreadsheetPrograms) {
 
 TEST_F(Operator, LoadRefusesAFileWithoutItsEndMark) {
     const std::string file = create("CobramH");
-    const std::string full = std::string("\x80\x81\x80\x81\x94\x9a\x84\x81\x81\x80\x80\x80\x80", 13) +
-                             std::string(8, '\0') + "P";
+    const std::string full =
+        std::string("\x80\x81\x80\x81\x94\x9a\x84\x81\x81\x80\x80\x80\x80", 13) +
+        std::string(8, '\0') + "P";
     ASSERT_EQ(full.size(), 22u);
     dir.write("cut.seq", "22," + full + "\r\n");
     Result r = run({"load", file, path("cut.seq")});
@@ -248,8 +267,8 @@ TEST_F(Operator, LoadRefusesAFileWithoutItsEndMark) {
 }
 
 TEST_F(Operator, HelpVersionAndReasons) {
-    for (const char* command : {"dict", "create", "stat", "save", "load", "export", "import", "delete", "check",
-                                "workfile", "preview", "undo"}) {
+    for (const char* command : {"dict", "create", "stat", "save", "load", "export", "import",
+                                "delete", "check", "workfile", "preview", "undo"}) {
         const Result r = run({command, "--help"});
         EXPECT_EQ(r.code, 0) << command;
         EXPECT_EQ(r.out.rfind(std::string("usage: nubodat ") + command, 0), 0u) << r.out;

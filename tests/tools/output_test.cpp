@@ -26,9 +26,11 @@ protected:
 
     // Runs `arguments` of nubodat through the shell, after `setup` (such as
     // "ulimit -f 2"); standard error goes to a file.
-    Outcome nubodat(const std::string& arguments, const std::string& setup = "", const std::string& after = "") {
-        const std::string command = "bash -c \"" + setup + (setup.empty() ? "" : "; ") + "'" + NUBODAT_PROGRAM +
-                                    "' " + arguments + " 2>'" + path("err.txt") + "'" + after + "\"";
+    Outcome nubodat(const std::string& arguments, const std::string& setup = "",
+                    const std::string& after = "") {
+        const std::string command = "bash -c \"" + setup + (setup.empty() ? "" : "; ") + "'" +
+                                    NUBODAT_PROGRAM + "' " + arguments + " 2>'" + path("err.txt") +
+                                    "'" + after + "\"";
         const int status = std::system(command.c_str());
         Outcome o;
         o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -39,12 +41,18 @@ protected:
     // bytes in the sequential layout.
     std::string owners() {
         const std::string file = path("PropietH.dat");
-        EXPECT_EQ(nubodat("create '" + file + "' --from '" + kExamples + "ddf-src/PropietH.ddf' >/dev/null").code, 0);
+        EXPECT_EQ(nubodat("create '" + file + "' --from '" + kExamples +
+                          "ddf-src/PropietH.ddf' >/dev/null")
+                      .code,
+                  0);
         std::string big = "property,owner,method,series,moment";
         for (int k = 1; k <= 8; ++k)
-            big += ",flag" + std::to_string(k) + ",period" + std::to_string(k) + ",amount" + std::to_string(k);
+            big += ",flag" + std::to_string(k) + ",period" + std::to_string(k) + ",amount" +
+                   std::to_string(k);
         big += ",code9,flag9,period9,amount9,code10,flag10,period10,amount10\n";
-        for (int p = 1; p <= 300; ++p) big += std::to_string(p) + ",1,A,0001,,,1,100,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,0,,0,0,0,,0,0\n";
+        for (int p = 1; p <= 300; ++p)
+            big += std::to_string(p) +
+                   ",1,A,0001,,,1,100,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,,0,0,0,,0,0,0,,0,0\n";
         dir.write("big.csv", big);
         EXPECT_EQ(nubodat("import '" + file + "' '" + path("big.csv") + "' >/dev/null").code, 0);
         return file;
@@ -55,7 +63,9 @@ TEST_F(Output, StandardOutputWriteErrorsExitWithOne) {
     const std::string file = owners();
     Outcome o = nubodat("save '" + file + "' >/dev/full");
     EXPECT_EQ(o.code, 1);
-    EXPECT_NE(o.err.find("standard output: write error: no space left on device"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("standard output: write error: no space left on device"),
+              std::string::npos)
+        << o.err;
     o = nubodat("export '" + file + "' - >/dev/full");
     EXPECT_EQ(o.code, 1);
     // A file size limit of 64 KiB cuts the 130 201 bytes.
@@ -87,7 +97,10 @@ TEST_F(Output, DashReadsStandardInput) {
     ASSERT_EQ(nubodat("save '" + file + "' - >'" + path("all.seq") + "'").code, 0);
     const std::string copy = path("copy/PropietH.dat");
     dir.write("copy/.keep", "");
-    ASSERT_EQ(nubodat("create '" + copy + "' --from '" + kExamples + "ddf-src/PropietH.ddf' >/dev/null").code, 0);
+    ASSERT_EQ(
+        nubodat("create '" + copy + "' --from '" + kExamples + "ddf-src/PropietH.ddf' >/dev/null")
+            .code,
+        0);
     ASSERT_EQ(nubodat("load '" + copy + "' - <'" + path("all.seq") + "' >/dev/null").code, 0);
     ASSERT_EQ(nubodat("save '" + copy + "' >'" + path("again.seq") + "'").code, 0);
     EXPECT_EQ(dir.read("again.seq"), dir.read("all.seq"));

@@ -23,7 +23,9 @@ e2e::WorkFile randomWorkFile(std::mt19937& rng) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     e2e::WorkFile w;
     const int month = pick(10) == 0 ? 13 + pick(3) : 1 + pick(12);
-    w.issueDate = pick(12) == 0 ? "15 June 2026" : std::to_string(1 + pick(28)) + "/" + std::to_string(month) + "/2026";
+    w.issueDate = pick(12) == 0
+                      ? "15 June 2026"
+                      : std::to_string(1 + pick(28)) + "/" + std::to_string(month) + "/2026";
     const char* numbers[] = {"01", "1", "07", "99", ""};
     w.issueNumber = numbers[pick(5)];
     w.firstProperty = std::to_string(pick(3));
@@ -75,7 +77,8 @@ void addRandomInstallation(e2e::Installation& inst, std::mt19937& rng) {
 
 std::int32_t int32At(const std::string& r, std::size_t at) {
     std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(r[at + static_cast<std::size_t>(i)]);
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(r[at + static_cast<std::size_t>(i)]);
     return static_cast<std::int32_t>(v);
 }
 
@@ -94,8 +97,9 @@ TEST(PreviewAgreement, PreviewAndProgramAgreeOwnerByOwner) {
         std::size_t outOfRange = 0;
         for (const OwnerPreview& o : before.owners) {
             if (o.outcome == PreviewOutcome::Insert)
-                expected[e2e::ownerKey(o.property, o.owner)] = {static_cast<std::int32_t>(o.total),
-                                                                static_cast<std::int32_t>(o.flagged), o.state};
+                expected[e2e::ownerKey(o.property, o.owner)] = {
+                    static_cast<std::int32_t>(o.total), static_cast<std::int32_t>(o.flagged),
+                    o.state};
             if (o.outcome == PreviewOutcome::OutOfRange) ++outOfRange;
             EXPECT_NE(o.outcome, PreviewOutcome::Exists);
         }
@@ -117,8 +121,10 @@ TEST(PreviewAgreement, PreviewAndProgramAgreeOwnerByOwner) {
         }
         const std::string programLog = inst.operationsLog();
         std::size_t lines = 0, statusLines = 0;
-        for (std::size_t at = 0; (at = programLog.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
-        for (std::size_t at = 0; (at = programLog.find(e2e::logLine(1008), at)) != std::string::npos; ++at)
+        for (std::size_t at = 0; (at = programLog.find("\r\n", at)) != std::string::npos; at += 2)
+            ++lines;
+        for (std::size_t at = 0;
+             (at = programLog.find(e2e::logLine(1008), at)) != std::string::npos; ++at)
             ++statusLines;
         EXPECT_EQ(lines, expected.size() + outOfRange);
         EXPECT_EQ(statusLines, outOfRange);

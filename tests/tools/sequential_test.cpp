@@ -8,7 +8,8 @@ namespace nubodat {
 namespace {
 
 TEST(Sequential, AnyBytesSurvive) {
-    const std::vector<std::string> records = {std::string("a,\r\n\x1a", 5), std::string(5, '\0'), "12345"};
+    const std::vector<std::string> records = {std::string("a,\r\n\x1a", 5), std::string(5, '\0'),
+                                              "12345"};
     std::string bytes;
     for (const auto& r : records) appendSequentialRecord(bytes, r);
     EXPECT_EQ(bytes.substr(0, 9), std::string("5,a,\r\n\x1a\r\n", 9));
@@ -26,7 +27,9 @@ TEST(Sequential, FaultsNameTheRecord) {
         {"4,abcd\r\n", "s, record 1: length: 4 bytes, but the file's records are 3 bytes long"},
         {"3,ab", "s, record 1: record: only 2 of its 3 bytes are present"},
         {"3,abc\n", "s, record 1: end: the record's bytes must be followed by CR LF"},
-        {"3,abc\r\n\x1a" "3,abc\r\n", "s: bytes follow the end mark"},
+        {"3,abc\r\n\x1a"
+         "3,abc\r\n",
+         "s: bytes follow the end mark"},
     };
     for (const Case& c : cases) {
         try {
