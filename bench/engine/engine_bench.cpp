@@ -410,7 +410,8 @@ int main(int argc, char** argv) {
                    const std::uint32_t id = existingId();
                    coding::putU16(h.data, static_cast<std::uint16_t>(id >> 16));
                    coding::putU16(h.data + 2, static_cast<std::uint16_t>(id & 0xFFFF));
-                   if (const auto st = h.call(op::getDirect, bufferSize, 0); st != 0 && st != 43) {
+                   if (const auto st = h.call(op::getDirect, bufferSize, 0);
+                       st != engine::status::ok && st != engine::status::invalidRecordAddress) {
                        die("Get Direct failed", st);
                    }
                },
