@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace e2e {
 
@@ -35,6 +36,8 @@ Installation::RunResult Installation::run(const std::string& program) const {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.peakResidentKb = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status))
+        std::fprintf(stderr, "%s ended by signal %d\n", program.c_str(), WTERMSIG(status));
     return result;
 }
 

@@ -8,7 +8,10 @@
 #include <psapi.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,7 +68,13 @@ Installation::RunResult Installation::run(const std::string& program) const {
                                           TRUE, 0, environment.data(), nullptr, &startup, &process);
     if (in != INVALID_HANDLE_VALUE) ::CloseHandle(in);
     if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
-    if (!started) return result;
+    if (!started) {
+        // Said on the test's output: a run that never started is told apart
+        // from one that failed.
+        std::fprintf(stderr, "cannot start %s: Windows error %lu\n", program.c_str(),
+                     ::GetLastError());
+        return result;
+    }
 
     ::WaitForSingleObject(process.hProcess, INFINITE);
     result.seconds =
@@ -75,6 +84,16 @@ Installation::RunResult Installation::run(const std::string& program) const {
         result.peakResidentKb = static_cast<long>(memory.PeakWorkingSetSize / 1024);
     DWORD code = 0;
     if (::GetExitCodeProcess(process.hProcess, &code)) result.exitCode = static_cast<int>(code);
+    if (code > 255) {
+        // Not an exit code of the program's own (an exception, or the
+        // loader giving up): the code and what the program printed go to
+        // the test's output.
+        std::ifstream printed(base_ + "program.out", std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(printed)),
+                               std::istreambuf_iterator<char>());
+        std::fprintf(stderr, "%s ended with 0x%08lx after printing:\n%s\n", program.c_str(), code,
+                     text.c_str());
+    }
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     return result;
