@@ -2,15 +2,19 @@
 // that does the same work, in the same run and on the same file.
 //
 //   engine_bench [records] [folder]
+//   engine_bench --help
 //
-// records: the size of the file (default 1000000); folder: where the file is
-// kept between runs (default: the system's temporary folder). The file is
+// records: the size of the file (default 1000000, at least 1000); folder:
+// where the file is kept between runs (default: the system's temporary
+// folder). An option it does not know, or a size that is no number, ends it
+// with exit code 2 before anything is built. The file is
 // built once (one Insert per commit, through BTRCALL) and reused while it
 // holds the same number of records; the records this run inserts are deleted
 // again at its end. Records are 428 bytes with one 4-byte integer key.
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -205,6 +209,50 @@ sqlite3_stmt* prepare(sqlite3* db, const char* sql) {
     return s;
 }
 
+constexpr const char* usage =
+    "usage: engine_bench [records] [folder]\n"
+    "       engine_bench --help\n"
+    "Times BTRCALL's operations on a data file of `records` records (default\n"
+    "1000000, at least 1000) beside the bare SQLite statements that do the same\n"
+    "work, in one run. The file is kept in `folder` (default: the system's\n"
+    "temporary folder) and reused by the next run of the same size.\n";
+
+// The size and folder from the command line; exits with 0 after --help and
+// with 2 for anything it cannot take.
+void parseArguments(int argc, char** argv, std::uint32_t& records, std::filesystem::path& folder) {
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            std::exit(0);
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "engine_bench: unknown option %s\n%s", arg.c_str(), usage);
+            std::exit(2);
+        }
+        positional.push_back(arg);
+    }
+    if (positional.size() > 2) {
+        std::fprintf(stderr, "engine_bench: too many arguments\n%s", usage);
+        std::exit(2);
+    }
+    records = 1000000;
+    if (!positional.empty()) {
+        const std::string& text = positional[0];
+        std::uint32_t value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec != std::errc() || end != text.data() + text.size() || value < 2 * batch) {
+            std::fprintf(stderr, "engine_bench: the number of records must be %zu or more: %s\n%s",
+                         2 * batch, text.c_str(), usage);
+            std::exit(2);
+        }
+        records = value;
+    }
+    folder = positional.size() > 1 ? std::filesystem::path(positional[1])
+                                   : std::filesystem::temp_directory_path() / "nubo-engine-bench";
+}
+
 void report(const char* name, Pair p, const char* bareWhat) {
     std::printf("%-22s %8.3f us   bare SQLite %8.3f us   ratio %.2f   (%s)\n", name, p.engine,
                 p.bare, p.bare > 0 ? p.engine / p.bare : 0.0, bareWhat);
@@ -213,12 +261,9 @@ void report(const char* name, Pair p, const char* bareWhat) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::uint32_t records =
-        argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1000000;
-    const std::filesystem::path folder =
-        argc > 2 ? std::filesystem::path(argv[2])
-                 : std::filesystem::temp_directory_path() / "nubo-engine-bench";
-    if (records < 2 * batch) die("too few records", records);
+    std::uint32_t records = 0;
+    std::filesystem::path folder;
+    parseArguments(argc, argv, records, folder);
     std::filesystem::create_directories(folder);
     const std::string path = (folder / ("bench-" + std::to_string(records) + ".dat")).string();
     const std::string plainPath =
@@ -245,6 +290,30 @@ int main(int argc, char** argv) {
     if (const auto st = h.call(op::open, 0, 0); st != 0) die("Open failed", st);
     sqlite3* bare = openBare(path);
     sqlite3* plain = openBare(plainPath);
+
+    // Open and Close of the file (another open stays), beside the bare
+    // open, its first read and its close.
+    {
+        std::vector<double> engineOpens, bareOpens;
+        Handle other;
+        for (int i = 0; i < 20; ++i) {
+            auto t0 = Clock::now();
+            std::snprintf(reinterpret_cast<char*>(other.key), sizeof other.key, "%s", path.c_str());
+            if (const auto st = other.call(op::open, 0, 0); st != 0) die("Open failed", st);
+            if (const auto st = other.call(op::close, 0, 0); st != 0) die("Close failed", st);
+            std::chrono::duration<double, std::micro> d = Clock::now() - t0;
+            engineOpens.push_back(d.count());
+            t0 = Clock::now();
+            sqlite3* db = openBare(path);
+            sqlite3_stmt* head = prepare(db, "SELECT format FROM nubo_file WHERE id = 1");
+            if (sqlite3_step(head) != SQLITE_ROW) die("bare first read failed", 0);
+            sqlite3_finalize(head);
+            sqlite3_close(db);
+            d = Clock::now() - t0;
+            bareOpens.push_back(d.count());
+        }
+        report("Open + Close", {median(engineOpens), median(bareOpens)}, "open, first read, close");
+    }
 
     std::mt19937 random(12345);
     auto existingKey = [&] { return static_cast<std::int32_t>(2 * (random() % records)); };
@@ -291,6 +360,25 @@ int main(int argc, char** argv) {
                    sqlite3_reset(nextSql);
                }),
            "SELECT ... WHERE k0 > ? ORDER BY k0 LIMIT 1");
+    // Again from the first record, beside one statement kept open and
+    // stepped on (what a single reader of an unchanging file could do).
+    sqlite3_stmt* walkSql =
+        prepare(bare, "SELECT id, data, k0 FROM records WHERE k0 > ?1 ORDER BY k0");
+    encodeKey(-1, bareKey);
+    sqlite3_bind_blob(walkSql, 1, bareKey, 4, SQLITE_STATIC);
+    if (h.call(op::getFirst, bufferSize, 0) != 0) die("Get First failed", 0);
+    report("",
+           timeBatches(
+               batches,
+               [&](std::size_t) {
+                   if (h.call(op::getNext, bufferSize, 0) != 0) die("Get Next failed", 0);
+               },
+               [&](std::size_t) {
+                   if (sqlite3_step(walkSql) != SQLITE_ROW) die("bare walk failed", 0);
+                   std::memcpy(sink, sqlite3_column_blob(walkSql, 1), recordLength);
+               }),
+           "one SELECT ... WHERE k0 > ? ORDER BY k0 kept open, stepped");
+    sqlite3_reset(walkSql);
 
     // Get Equal on random existing keys.
     sqlite3_stmt* equalSql =
@@ -479,7 +567,7 @@ int main(int argc, char** argv) {
                  nullptr);
     if (recordCountOf(h) != records) die("record count after the run", recordCountOf(h));
 
-    for (auto* s : {statSql, nextSql, equalSql, insertSql, plainInsertSql, deleteSql,
+    for (auto* s : {statSql, nextSql, walkSql, equalSql, insertSql, plainInsertSql, deleteSql,
                     plainDeleteSql, stepSql, directSql}) {
         sqlite3_finalize(s);
     }
