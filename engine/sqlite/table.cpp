@@ -225,7 +225,11 @@ std::int16_t SqliteTable::checkSchema() {
             return status::notADataFile;
         }
     }
-    std::vector<std::string> probes = {"SELECT max(id), min(id) FROM records"};
+    // Two lookups on the row id: max() and min() together in one select
+    // would scan the table.
+    std::vector<std::string> probes = {
+        "SELECT (SELECT id FROM records ORDER BY id DESC LIMIT 1), "
+        "(SELECT id FROM records ORDER BY id LIMIT 1)"};
     for (std::size_t k = 0; k < description_.keys.size(); ++k) {
         const std::string c = keyColumn(k);
         probes.push_back("SELECT (SELECT " + c + " FROM records ORDER BY " + c +
