@@ -13,7 +13,9 @@
 // A table runs each call in a transaction of its own and holds none between
 // calls, so every other table on the same file, in this process or another,
 // sees a change at its next call, unless begin() opened a transaction that
-// lasts until commit() or rollback().
+// lasts until commit() or rollback(). A backend may keep a read open from
+// one call to the next only while it can tell that nothing committed since
+// (a walk along a key), so that every call answers as a fresh read would.
 #pragma once
 
 #include <cstddef>

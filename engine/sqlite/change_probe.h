@@ -30,6 +30,10 @@ public:
     // rewriting it at this moment.
     bool snapshot(Header& out) const;
 
+    // The header's commit counter: every committed transaction, of any
+    // connection, adds one; folding the log back changes other words only.
+    static std::uint32_t commits(const Header& h) { return h[2]; }
+
 private:
     const volatile unsigned char* index_ = nullptr;
 };

@@ -48,6 +48,22 @@ std::string seekSql(const std::string& column, bool duplicates, Seek how) {
     return {};
 }
 
+// A walk along a key from (value, row id): every following row in order
+// (backward: every preceding one, nearest first), stepped one per call. With
+// duplicates, as the After and Before seeks, in two parts; the limits keep
+// each part's order.
+std::string walkSql(const std::string& column, bool duplicates, bool forward) {
+    const std::string select = "SELECT id, data, " + column + " FROM records";
+    const std::string beyond = forward ? " > ?1 ORDER BY " + column + ", id"
+                                       : " < ?1 ORDER BY " + column + " DESC, id DESC";
+    if (!duplicates) return select + " WHERE " + column + beyond;
+    constexpr const char* all = " LIMIT 9223372036854775807";
+    const std::string same =
+        forward ? " = ?1 AND id > ?2 ORDER BY id" : " = ?1 AND id < ?2 ORDER BY id DESC";
+    return "SELECT * FROM (" + select + " WHERE " + column + same + all +
+           ") UNION ALL SELECT * FROM (" + select + " WHERE " + column + beyond + all + ")";
+}
+
 std::int16_t fromStep(int rc, std::int16_t whenDone) {
     if (rc == SQLITE_DONE) return whenDone;
     return statusFromSqlite(rc);
@@ -65,6 +81,8 @@ std::int16_t SqliteTable::open(const std::string& programPath, OpenMode mode,
 }
 
 SqliteTable::~SqliteTable() {
+    endWalk();
+    walks_.clear();
     seeks_.clear();
     distinct_.clear();
     for (Statement& s : steps_) s = Statement();
@@ -159,6 +177,7 @@ std::int16_t SqliteTable::readDescription() {
     recordBuffer_.assign(description_.recordLength, 0);
     foundRecord_.assign(description_.recordLength, 0);
     seeks_.resize(description_.keys.size());
+    walks_.resize(description_.keys.size());
     return status::ok;
 }
 
@@ -258,6 +277,10 @@ std::int16_t SqliteTable::seekStatement(std::size_t key, Seek how, sqlite3_stmt*
 
 std::int16_t SqliteTable::seek(std::size_t key, Seek how, const unsigned char* value, RowId from,
                                FoundRow& out) {
+    if (how == Seek::After || how == Seek::Before) {
+        return walk(key, how == Seek::After, value, from, out);
+    }
+    endWalk();
     out = FoundRow{};
     const KeySpec& spec = description_.keys[key];
     sqlite3_stmt* stmt = nullptr;
@@ -277,6 +300,13 @@ std::int16_t SqliteTable::seek(std::size_t key, Seek how, const unsigned char* v
 
     rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
+    return takeKeyedRow(stmt, key, out);
+}
+
+// Copies the row out (id, record, key `key`): the statement may be reset or
+// stepped on before the caller reads it.
+std::int16_t SqliteTable::takeKeyedRow(sqlite3_stmt* stmt, std::size_t key, FoundRow& out) {
+    const KeySpec& spec = description_.keys[key];
     const std::int64_t id = sqlite3_column_int64(stmt, 0);
     const auto* record = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 1));
     const int recordSize = sqlite3_column_bytes(stmt, 1);
@@ -286,14 +316,66 @@ std::int16_t SqliteTable::seek(std::size_t key, Seek how, const unsigned char* v
         encodedSize != spec.length) {
         return status::ioError;
     }
-    // Copied out: the statement is reset on return, so that it holds no
-    // read transaction between calls.
     std::copy(record, record + recordSize, foundRecord_.begin());
     std::copy(encoded, encoded + encodedSize, foundKey_.begin());
     out.found = true;
     out.id = id;
     out.record = foundRecord_.data();
     out.key = foundKey_.data();
+    return status::ok;
+}
+
+void SqliteTable::endWalk() {
+    if (walk_.stmt == nullptr) return;
+    sqlite3_reset(walk_.stmt);
+    walk_.stmt = nullptr;
+}
+
+// A walk goes on only from the row it gave last, along the same key and in
+// the same direction, outside a transaction over calls, and while no
+// connection has committed since it began: its read then sees exactly what
+// a fresh one would. Otherwise it starts again from (value, from), with the
+// header taken before its first step, so that a commit from then on ends it
+// at the next call.
+std::int16_t SqliteTable::walk(std::size_t key, bool forward, const unsigned char* value,
+                               RowId from, FoundRow& out) {
+    out = FoundRow{};
+    const KeySpec& spec = description_.keys[key];
+    ChangeProbe::Header now{};
+    const bool watched = probe_.snapshot(now);
+    const bool goesOn = walk_.stmt != nullptr && watched && !inTransaction_ && walk_.key == key &&
+                        walk_.forward == forward && walk_.last == from && now == walk_.header &&
+                        std::equal(value, value + spec.length, walk_.lastKey.begin());
+    if (!goesOn) {
+        endWalk();
+        Statement& stmt = walks_[key][forward ? 0 : 1];
+        if (!stmt.prepared()) {
+            if (const std::int16_t st =
+                    prepare(stmt, walkSql(keyColumn(key), spec.duplicates, forward));
+                st != status::ok) {
+                return st;
+            }
+        }
+        std::copy(value, value + spec.length, walkValue_.begin());
+        int rc = sqlite3_bind_blob(stmt.get(), 1, walkValue_.data(), spec.length, SQLITE_STATIC);
+        if (rc == SQLITE_OK && spec.duplicates) rc = sqlite3_bind_int64(stmt.get(), 2, from);
+        if (rc != SQLITE_OK) return statusFromSqlite(rc);
+        walk_.stmt = stmt.get();
+        walk_.key = key;
+        walk_.forward = forward;
+        walk_.header = now;
+    }
+    const int rc = sqlite3_step(walk_.stmt);
+    std::int16_t st =
+        rc == SQLITE_ROW ? takeKeyedRow(walk_.stmt, key, out) : fromStep(rc, status::ok);
+    // Kept only where a change can be seen, and never inside a transaction
+    // over calls, whose commit must find no read still open.
+    if (st != status::ok || !out.found || !watched || inTransaction_) {
+        endWalk();
+        return st;
+    }
+    walk_.last = out.id;
+    std::copy(out.key, out.key + spec.length, walk_.lastKey.begin());
     return status::ok;
 }
 
@@ -310,14 +392,43 @@ std::int16_t SqliteTable::bindRow(sqlite3_stmt* stmt, const unsigned char* recor
     return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
 }
 
+bool SqliteTable::countStillKnown(ChangeProbe::Header& before) const {
+    return countKnown_ && !inTransaction_ && count_ < std::numeric_limits<std::uint32_t>::max() &&
+           probe_.snapshot(before) && before == countHeader_;
+}
+
+// The header shows how many transactions committed since `before`: none
+// leaves the count as it was, only this write's moves it by `delta`; with
+// any other the count is read again at the next call.
+void SqliteTable::afterOwnWrite(bool known, const ChangeProbe::Header& before, std::int16_t st,
+                                int delta) {
+    ChangeProbe::Header after{};
+    countKnown_ = false;
+    if (!known || !probe_.snapshot(after)) return;
+    const std::uint32_t commits = ChangeProbe::commits(after) - ChangeProbe::commits(before);
+    const std::int64_t moved = static_cast<std::int64_t>(count_) + (commits == 1 ? delta : 0);
+    if ((commits == 0 || (commits == 1 && st == status::ok)) && moved >= 0) {
+        count_ = static_cast<std::uint32_t>(moved);
+        countHeader_ = after;
+        countKnown_ = true;
+    }
+}
+
 std::int16_t SqliteTable::insert(const unsigned char* record, const unsigned char* keys,
                                  RowId& id) {
+    endWalk();
     if (const std::int16_t st = bindRow(insert_.get(), record, keys); st != status::ok) return st;
-    ResetOnExit done(insert_.get());
-    // One statement in its own transaction; the count trigger runs inside it.
-    const int rc = sqlite3_step(insert_.get());
-    countKnown_ = false;
-    if (rc != SQLITE_DONE) return statusFromSqlite(rc);
+    ChangeProbe::Header before{};
+    const bool known = countStillKnown(before);
+    std::int16_t st = status::ok;
+    {
+        ResetOnExit done(insert_.get());
+        // One statement in its own transaction; the count trigger runs inside it.
+        const int rc = sqlite3_step(insert_.get());
+        if (rc != SQLITE_DONE) st = statusFromSqlite(rc);
+    }
+    afterOwnWrite(known, before, st, 1);
+    if (st != status::ok) return st;
     id = sqlite3_last_insert_rowid(db_);
     return status::ok;
 }
@@ -364,13 +475,16 @@ std::int16_t SqliteTable::replaceInTransaction(RowId id, const ReplaceGuard& gua
 
 std::int16_t SqliteTable::replace(RowId id, const unsigned char* record, const unsigned char* keys,
                                   const ReplaceGuard& guard) {
+    endWalk();
     if (const std::int16_t st = bindRow(update_.get(), record, keys); st != status::ok) return st;
     const int idParam = static_cast<int>(description_.keys.size() + 2);
     if (const int rc = sqlite3_bind_int64(update_.get(), idParam, id); rc != SQLITE_OK) {
         return statusFromSqlite(rc);
     }
+    ChangeProbe::Header before{};
+    const bool known = countStillKnown(before);
     const std::int16_t st = inWriteTransaction([&] { return replaceInTransaction(id, guard); });
-    countKnown_ = false;
+    afterOwnWrite(known, before, st, 0);
     return st;
 }
 
@@ -384,8 +498,11 @@ std::int16_t SqliteTable::removeInTransaction(RowId id, const ReplaceGuard& guar
 }
 
 std::int16_t SqliteTable::remove(RowId id, const ReplaceGuard& guard) {
+    endWalk();
+    ChangeProbe::Header before{};
+    const bool known = countStillKnown(before);
     const std::int16_t st = inWriteTransaction([&] { return removeInTransaction(id, guard); });
-    countKnown_ = false;
+    afterOwnWrite(known, before, st, -1);
     return st;
 }
 
@@ -403,6 +520,7 @@ std::int16_t SqliteTable::takeRow(sqlite3_stmt* stmt, FoundRow& out) {
 }
 
 std::int16_t SqliteTable::step(Step how, RowId from, FoundRow& out) {
+    endWalk();
     out = FoundRow{};
     Statement& stmt = steps_[static_cast<std::size_t>(how)];
     ResetOnExit done(stmt.get());
@@ -417,6 +535,7 @@ std::int16_t SqliteTable::step(Step how, RowId from, FoundRow& out) {
 }
 
 std::int16_t SqliteTable::read(RowId id, FoundRow& out) {
+    endWalk();
     out = FoundRow{};
     ResetOnExit done(readRow_.get());
     if (const int rc = sqlite3_bind_int64(readRow_.get(), 1, id); rc != SQLITE_OK) {
@@ -428,6 +547,7 @@ std::int16_t SqliteTable::read(RowId id, FoundRow& out) {
 }
 
 std::int16_t SqliteTable::distinctValues(std::size_t key, std::uint32_t& out) {
+    endWalk();
     const KeySpec& spec = description_.keys[key];
     if (!spec.duplicates) return count(out);
     ChangeProbe::Header now{};
@@ -459,6 +579,7 @@ std::int16_t SqliteTable::distinctValues(std::size_t key, std::uint32_t& out) {
 }
 
 std::int16_t SqliteTable::begin() {
+    endWalk();
     if (inTransaction_) return status::ok;
     if (const std::int16_t st = run(begin_); st != status::ok) return st;
     inTransaction_ = true;
@@ -466,6 +587,7 @@ std::int16_t SqliteTable::begin() {
 }
 
 std::int16_t SqliteTable::commit() {
+    endWalk();
     if (!inTransaction_) return status::ok;
     inTransaction_ = false;
     countKnown_ = false;
@@ -476,6 +598,7 @@ std::int16_t SqliteTable::commit() {
 }
 
 void SqliteTable::rollback() {
+    endWalk();
     if (!inTransaction_) return;
     inTransaction_ = false;
     countKnown_ = false;
@@ -484,6 +607,7 @@ void SqliteTable::rollback() {
 }
 
 std::int16_t SqliteTable::count(std::uint32_t& out) {
+    endWalk();
     ChangeProbe::Header now{};
     const bool watched = probe_.snapshot(now);
     if (countKnown_ && watched && now == countHeader_) {

@@ -1,9 +1,12 @@
 // One open of a data file stored as one SQLite database (schema.h): its
 // connection, its prepared statements and the cached record count.
 //
-// Every call runs in its own SQLite transaction and holds none between
-// calls, so other connections, in this process or others, see a change at
-// their next call.
+// Every call runs in its own SQLite transaction, so other connections, in
+// this process or others, see a change at their next call. One read may
+// stay open between calls: a walk along a key (Get Next, Get Previous)
+// keeps its statement stepping while the wal-index header shows no commit
+// since it began, and starts it again from the position otherwise; any
+// other call on the table ends it first.
 #pragma once
 
 #include <sqlite3.h>
@@ -79,6 +82,17 @@ private:
     std::int16_t inWriteTransaction(const std::function<std::int16_t()>& work);
     std::int16_t run(Statement& stmt);
     std::int16_t takeRow(sqlite3_stmt* stmt, FoundRow& out);
+    std::int16_t takeKeyedRow(sqlite3_stmt* stmt, std::size_t key, FoundRow& out);
+    // Seek::After and Seek::Before, along the walk kept open when it can go on.
+    std::int16_t walk(std::size_t key, bool forward, const unsigned char* value, RowId from,
+                      FoundRow& out);
+    void endWalk();
+    // The header before one of this table's own writes, when the count is
+    // known and nothing else has committed since it was.
+    bool countStillKnown(ChangeProbe::Header& before) const;
+    // After that write: the count moves by `delta` when the write was the
+    // only commit in between, and is read again otherwise.
+    void afterOwnWrite(bool known, const ChangeProbe::Header& before, std::int16_t st, int delta);
 
     // SQLite keeps pointers to bound buffers until they are bound again;
     // these outlive every statement.
@@ -104,9 +118,21 @@ private:
     Statement insert_, update_, delete_, readById_, readCount_, begin_, commit_, rollback_;
     Statement readRow_;
     std::array<Statement, stepCount> steps_;
-    bool inTransaction_ = false;                // begin() opened one
-    std::vector<Statement> distinct_;           // per key with duplicates
-    std::vector<std::uint32_t> distinctCount_;  // per key, as last counted
+    bool inTransaction_ = false;  // begin() opened one
+    // The walk along a key: per key and direction (forward, backward) its
+    // statement, the same as the seek's After and Before without a limit.
+    std::vector<std::array<Statement, 2>> walks_;
+    struct Walk {
+        sqlite3_stmt* stmt = nullptr;  // stepping, holding its read; null when none
+        std::size_t key = 0;
+        bool forward = true;
+        RowId last = 0;  // the row it gave last, and that row's key
+        std::array<unsigned char, maxKeyLength> lastKey{};
+        ChangeProbe::Header header{};  // taken before its first step
+    } walk_;
+    std::array<unsigned char, maxKeyLength> walkValue_{};  // bound to the walk's statement
+    std::vector<Statement> distinct_;                      // per key with duplicates
+    std::vector<std::uint32_t> distinctCount_;             // per key, as last counted
     bool distinctKnown_ = false;
     ChangeProbe::Header distinctHeader_{};
 };

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 #include "engine_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -479,6 +481,130 @@ TEST_P(SqliteOperations, RecordCountFollowsRowsWrittenByOtherMeans) {
         EXPECT_EQ(btr.recordCount(), actual + 1) << edit;
     }
     sqlite3_close(db);
+}
+
+// A walk along a key answers every call as a fresh read would: a change
+// another open makes between two Get Next (Get Previous) calls, or this
+// open's own Insert that leaves the position (key number -1), is seen at
+// the next call. Documented: Get Next / Get Previous (6, 7) return the
+// record after (before) the current one in the key's order, status 9 at
+// the end; duplicates in insertion order.
+TEST_P(Operations, AWalkAlongAKeySeesChangesMadeBetweenItsCalls) {
+    struct Case {
+        const char* what;
+        std::int8_t key;
+        bool forward;
+        bool own;  // the change through the walking open itself
+        std::function<std::int16_t(Btr&)> change;
+        std::vector<std::string> rest;  // the records the walk gives after the change
+    };
+    const auto insertOf = [](std::int32_t n, const char* name) {
+        return [=](Btr& b) { return b.insert(rec(n, name), -1); };
+    };
+    const auto deleteOf = [](std::int32_t n) {
+        return [=](Btr& b) {
+            const std::int16_t st = b.get(opGetEqual, 0, le32(n));
+            return st != 0 ? st : b.remove();
+        };
+    };
+    const auto updateOf = [](std::int32_t n, const char* name, const char* payload) {
+        return [=](Btr& b) {
+            const std::int16_t st = b.get(opGetEqual, 0, le32(n));
+            return st != 0 ? st : b.update(rec(n, name, payload));
+        };
+    };
+    const auto nothing = [](Btr&) -> std::int16_t { return 0; };
+    const std::string b30 = rec(30, "B"), c40 = rec(40, "C"), c50 = rec(50, "C");
+    const std::string b20 = rec(20, "B"), b10 = rec(10, "B");
+    const std::vector<Case> cases = {
+        {"nothing", 0, true, false, nothing, {b30, c40, c50}},
+        {"insert", 0, true, false, insertOf(25, "B"), {rec(25, "B"), b30, c40, c50}},
+        {"own insert", 0, true, true, insertOf(25, "B"), {rec(25, "B"), b30, c40, c50}},
+        {"delete", 0, true, false, deleteOf(30), {c40, c50}},
+        {"update", 0, true, false, updateOf(30, "B", "new"), {rec(30, "B", "new"), c40, c50}},
+        {"backward insert", 0, false, false, insertOf(35, "B"), {rec(35, "B"), b30, b20, b10}},
+        {"backward delete", 0, false, false, deleteOf(30), {b20, b10}},
+        {"duplicates, nothing", 1, true, false, nothing, {b30, c40, c50}},
+        {"duplicates, insert", 1, true, false, insertOf(60, "B"), {b30, rec(60, "B"), c40, c50}},
+        {"duplicates, key moved", 1, true, false, updateOf(30, "D", ""), {c40, c50, rec(30, "D")}},
+        {"duplicates, delete", 1, true, false, deleteOf(40), {b30, c50}},
+        {"duplicates, backward insert",
+         1,
+         false,
+         false,
+         insertOf(60, "B"),
+         {rec(60, "B"), b30, b20, b10}},
+        {"duplicates, backward key moved",
+         1,
+         false,
+         false,
+         updateOf(20, "A", ""),
+         {b30, b10, rec(20, "A")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = tmp.dir() + "walk.dat";
+        Btr walker;
+        ASSERT_EQ(walker.create(file, kDescription, 0), 0);
+        ASSERT_EQ(walker.open(file), 0);
+        for (const auto& [n, name] :
+             {std::pair{10, "B"}, {20, "B"}, {30, "B"}, {40, "C"}, {50, "C"}}) {
+            ASSERT_EQ(walker.insert(rec(n, name)), 0);
+        }
+        const std::uint16_t end = c.forward ? opGetFirst : opGetLast;
+        const std::uint16_t step = c.forward ? opGetNext : opGetPrevious;
+        ASSERT_EQ(walker.get(end, c.key), 0);
+        ASSERT_EQ(walker.call(step, 1536, c.key), 0);
+        EXPECT_EQ(walker.record(), c.forward ? b20 : c40);
+        Btr other;
+        ASSERT_EQ(other.open(file), 0);
+        ASSERT_EQ(c.change(c.own ? walker : other), 0);
+        std::vector<std::string> rest;
+        std::int16_t st = 0;
+        while ((st = walker.call(step, 1536, c.key)) == 0 && rest.size() < 10) {
+            rest.push_back(walker.record());
+        }
+        EXPECT_EQ(st, 9);
+        EXPECT_EQ(rest, c.rest);
+        ASSERT_EQ(other.close(), 0);
+        ASSERT_EQ(walker.close(), 0);
+    }
+}
+
+// The record count after this open's own writes, and after other opens'
+// writes between them (Stat, operation 15: the number of records).
+TEST_P(Operations, TheRecordCountFollowsOwnAndOtherWrites) {
+    Btr other;
+    ASSERT_EQ(other.open(path), 0);
+    EXPECT_EQ(btr.recordCount(), 0u);
+    ASSERT_EQ(other.insert(rec(1, "A")), 0);
+    ASSERT_EQ(btr.insert(rec(2, "B")), 0);  // the other's insert came first
+    EXPECT_EQ(btr.recordCount(), 2u);
+    ASSERT_EQ(btr.insert(rec(3, "C")), 0);
+    ASSERT_EQ(btr.insert(rec(3, "D")), 5);  // refused: nothing stored
+    EXPECT_EQ(btr.recordCount(), 3u);
+    ASSERT_EQ(btr.get(opGetEqual, 0, le32(3)), 0);
+    ASSERT_EQ(btr.update(rec(3, "E")), 0);
+    EXPECT_EQ(btr.recordCount(), 3u);
+    ASSERT_EQ(other.get(opGetEqual, 0, le32(1)), 0);
+    ASSERT_EQ(other.remove(), 0);
+    ASSERT_EQ(btr.remove(), 0);
+    EXPECT_EQ(btr.recordCount(), 1u);
+    EXPECT_EQ(other.recordCount(), 1u);
+    // Inside a transaction over calls, and after its end and its abort.
+    ASSERT_EQ(btr.call(op::beginTransaction, 0, 0), 0);
+    ASSERT_EQ(btr.insert(rec(4, "F")), 0);
+    EXPECT_EQ(btr.recordCount(), 2u);
+    ASSERT_EQ(btr.call(op::endTransaction, 0, 0), 0);
+    EXPECT_EQ(btr.recordCount(), 2u);
+    EXPECT_EQ(other.recordCount(), 2u);
+    ASSERT_EQ(btr.call(op::beginTransaction, 0, 0), 0);
+    ASSERT_EQ(btr.insert(rec(5, "G")), 0);
+    ASSERT_EQ(btr.call(op::abortTransaction, 0, 0), 0);
+    EXPECT_EQ(btr.recordCount(), 2u);
+    ASSERT_EQ(btr.insert(rec(6, "H")), 0);
+    EXPECT_EQ(btr.recordCount(), 3u);
+    EXPECT_EQ(other.recordCount(), 3u);
 }
 
 }  // namespace
