@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -50,6 +51,28 @@ private:
     std::string native_;
 };
 
+// The page size of a new file: the description's, as the power of two
+// SQLite needs, at least 1024, and larger where a row (the record and every
+// key) or the longest key's index entry would not fit in one page.
+int pageSizeFor(const FileDescription& d) {
+    std::size_t keys = 0, longest = 0;
+    for (const KeySpec& key : d.keys) {
+        keys += key.length;
+        longest = std::max<std::size_t>(longest, key.length);
+    }
+    // With the row's header and id, and the entry's; SQLite keeps a row of
+    // up to a page less 35 bytes, an index entry of up to about a quarter
+    // page, in the page itself.
+    const std::size_t row = d.recordLength + keys + 32;
+    const std::size_t entry = longest + 16;
+    std::size_t size = 1024;
+    while (size < 65536 &&
+           (size < d.pageSize || row > size - 35 || entry > (size - 12) * 64 / 255 - 23)) {
+        size *= 2;
+    }
+    return static_cast<int>(size);
+}
+
 // Writes an empty data file at `native`; true on success.
 bool buildEmptyFile(const std::string& native, const FileDescription& d) {
     sqlite3* db = nullptr;
@@ -57,7 +80,8 @@ bool buildEmptyFile(const std::string& native, const FileDescription& d) {
         sqlite3_open_v2(sqlitePath(native).c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     bool ok = rc == SQLITE_OK;
-    ok = ok && execute(db, "PRAGMA page_size = 4096; BEGIN") == SQLITE_OK;
+    const std::string pageSize = "PRAGMA page_size = " + std::to_string(pageSizeFor(d)) + "; BEGIN";
+    ok = ok && execute(db, pageSize.c_str()) == SQLITE_OK;
     ok = ok && execute(db, schemaStatements(d).c_str()) == SQLITE_OK;
     if (ok) {
         const std::string stored = encodeDescription(d);

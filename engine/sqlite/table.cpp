@@ -15,8 +15,11 @@ namespace {
 // Page cache of one open: bounded, so memory stays flat however large the
 // file grows.
 constexpr const char* cacheKibibytes = "2048";
-// Size the write-ahead log is cut back to after a checkpoint.
-constexpr const char* logSizeLimit = "4194304";
+// The write-ahead log is folded back into the file (a checkpoint: the log
+// and the file are synced, then the log starts again from its beginning)
+// after the commit that makes it hold this many bytes, and is cut back to
+// this size when it grew beyond it.
+constexpr int logCheckpointBytes = 16 * 1024 * 1024;
 
 // The rows of every read: id, record, key in order-preserving form.
 std::string seekSql(const std::string& column, bool duplicates, Seek how) {
@@ -118,7 +121,8 @@ std::int16_t SqliteTable::initialise(const std::string& programPath, OpenMode mo
         return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
     }
     for (auto step : {&SqliteTable::configure, &SqliteTable::readDescription,
-                      &SqliteTable::checkSchema, &SqliteTable::prepareStatements}) {
+                      &SqliteTable::configureCheckpoints, &SqliteTable::checkSchema,
+                      &SqliteTable::prepareStatements}) {
         if (const std::int16_t st = (this->*step)(); st != status::ok) return st;
     }
     // Reads the count, and so maps the wal-index the probe watches.
@@ -135,12 +139,24 @@ std::int16_t SqliteTable::configure() {
     // The file may come from anywhere: nothing in it may reach beyond it.
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    const std::string pragmas = std::string("PRAGMA synchronous = ") +
-                                (settings().fullSync ? "FULL" : "NORMAL") +
-                                "; PRAGMA cache_size = -" + cacheKibibytes +
-                                "; PRAGMA journal_size_limit = " + logSizeLimit;
+    const std::string pragmas =
+        std::string("PRAGMA synchronous = ") + (settings().fullSync ? "FULL" : "NORMAL") +
+        "; PRAGMA cache_size = -" + cacheKibibytes +
+        "; PRAGMA journal_size_limit = " + std::to_string(logCheckpointBytes);
     const int rc = execute(db_, pragmas.c_str());
     return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
+}
+
+// The checkpoint size in pages of this file (read once it is known to be a
+// data file).
+std::int16_t SqliteTable::configureCheckpoints() {
+    Statement pageSize;
+    int rc = pageSize.prepare(db_, "PRAGMA page_size");
+    if (rc == SQLITE_OK) rc = sqlite3_step(pageSize.get());
+    if (rc != SQLITE_ROW) return statusFromSqlite(rc);
+    const int page = std::max(512, sqlite3_column_int(pageSize.get(), 0));
+    sqlite3_wal_autocheckpoint(db_, std::max(1, logCheckpointBytes / page));
+    return status::ok;
 }
 
 // The first read of the file, so a file that is no database fails here.
@@ -336,14 +352,21 @@ void SqliteTable::endWalk() {
 // connection has committed since it began: its read then sees exactly what
 // a fresh one would. Otherwise it starts again from (value, from), with the
 // header taken before its first step, so that a commit from then on ends it
-// at the next call.
+// at the next call. It is kept open after a call only when no commit came
+// since the walk's previous call: while other connections write, every call
+// reads afresh and holds nothing, so the log can be folded back between
+// calls; on a quiet file a kept read holds back at most the one write that
+// ends it.
 std::int16_t SqliteTable::walk(std::size_t key, bool forward, const unsigned char* value,
                                RowId from, FoundRow& out) {
     out = FoundRow{};
     const KeySpec& spec = description_.keys[key];
     ChangeProbe::Header now{};
     const bool watched = probe_.snapshot(now);
-    const bool goesOn = walk_.stmt != nullptr && watched && !inTransaction_ && walk_.key == key &&
+    const bool quiet = watched && walk_.seen && now == walk_.seenHeader;
+    walk_.seen = watched;
+    walk_.seenHeader = now;
+    const bool goesOn = walk_.stmt != nullptr && quiet && !inTransaction_ && walk_.key == key &&
                         walk_.forward == forward && walk_.last == from && now == walk_.header &&
                         std::equal(value, value + spec.length, walk_.lastKey.begin());
     if (!goesOn) {
@@ -370,7 +393,7 @@ std::int16_t SqliteTable::walk(std::size_t key, bool forward, const unsigned cha
         rc == SQLITE_ROW ? takeKeyedRow(walk_.stmt, key, out) : fromStep(rc, status::ok);
     // Kept only where a change can be seen, and never inside a transaction
     // over calls, whose commit must find no read still open.
-    if (st != status::ok || !out.found || !watched || inTransaction_) {
+    if (st != status::ok || !out.found || !quiet || inTransaction_) {
         endWalk();
         return st;
     }

@@ -3,10 +3,10 @@
 //
 // Every call runs in its own SQLite transaction, so other connections, in
 // this process or others, see a change at their next call. One read may
-// stay open between calls: a walk along a key (Get Next, Get Previous)
-// keeps its statement stepping while the wal-index header shows no commit
-// since it began, and starts it again from the position otherwise; any
-// other call on the table ends it first.
+// stay open between calls: a walk along a key (Get Next, Get Previous) on a
+// file no other connection is writing keeps its statement stepping while
+// the wal-index header shows no commit since it began, and starts it again
+// from the position otherwise; any other call on the table ends it first.
 #pragma once
 
 #include <sqlite3.h>
@@ -69,6 +69,7 @@ private:
     SqliteTable() = default;
     std::int16_t initialise(const std::string& programPath, OpenMode mode);
     std::int16_t configure();
+    std::int16_t configureCheckpoints();
     std::int16_t readDescription();
     std::int16_t checkSchema();
     std::int16_t prepareStatements();
@@ -129,6 +130,8 @@ private:
         RowId last = 0;  // the row it gave last, and that row's key
         std::array<unsigned char, maxKeyLength> lastKey{};
         ChangeProbe::Header header{};  // taken before its first step
+        bool seen = false;             // the header at the previous walk call
+        ChangeProbe::Header seenHeader{};
     } walk_;
     std::array<unsigned char, maxKeyLength> walkValue_{};  // bound to the walk's statement
     std::vector<Statement> distinct_;                      // per key with duplicates

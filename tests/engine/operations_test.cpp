@@ -607,4 +607,40 @@ TEST_P(Operations, TheRecordCountFollowsOwnAndOtherWrites) {
     EXPECT_EQ(other.recordCount(), 3u);
 }
 
+// A new file's SQLite pages: the description's page size, as a power of two
+// of at least 1024, larger where a row or the longest key's index entry
+// would not fit in one page.
+TEST_P(SqliteOperations, NewFilesTakeThePageSizeOfTheirDescription) {
+    struct Case {
+        std::uint16_t recordLength, pageSize, keyLength;
+        int expected;
+    };
+    const Case cases[] = {
+        {22, 1024, 9, 1024},  {22, 512, 9, 1024},    {22, 4096, 9, 4096},    {22, 3072, 9, 4096},
+        {428, 4096, 4, 4096}, {1500, 1024, 4, 2048}, {300, 1024, 200, 1024}, {300, 1024, 255, 2048},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.recordLength) + " bytes, page " + std::to_string(c.pageSize) +
+                     ", key " + std::to_string(c.keyLength));
+        const std::string file = tmp.dir() + "paged.dat";
+        Btr b;
+        ASSERT_EQ(
+            b.create(file, makeDescription(c.recordLength, {{{1, c.keyLength}}}, c.pageSize), 0),
+            0);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA page_size", -1, &s, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(s, 0), c.expected);
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+        // The answer of Stat keeps the description's own page size.
+        ASSERT_EQ(b.open(file), 0);
+        ASSERT_EQ(b.stat(), 0);
+        EXPECT_EQ(coding::getU16(b.data + engine::filespec::pageSize), c.pageSize);
+        ASSERT_EQ(b.close(), 0);
+    }
+}
+
 }  // namespace
