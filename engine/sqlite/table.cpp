@@ -22,7 +22,7 @@ constexpr const char* cacheKibibytes = "2048";
 constexpr int logCheckpointBytes = 16 * 1024 * 1024;
 
 // The rows of every read: id, record, key in order-preserving form.
-std::string seekSql(const std::string& column, bool duplicates, Seek how) {
+std::string seekSql(const std::string& column, Seek how) {
     const std::string select = "SELECT id, data, " + column + " FROM records";
     const std::string up = " ORDER BY " + column + ", id LIMIT 1";
     const std::string down = " ORDER BY " + column + " DESC, id DESC LIMIT 1";
@@ -35,26 +35,17 @@ std::string seekSql(const std::string& column, bool duplicates, Seek how) {
         case Seek::First: return select + up;
         case Seek::Last: return select + down;
         case Seek::After:
-            // With duplicates: the later records of the same value first,
-            // then the following values. SQLite seeks both parts in the
-            // index; a row-value comparison on (key, id) would scan.
-            if (!duplicates) return select + " WHERE " + column + " > ?1" + up;
-            return "SELECT * FROM (" + select + " WHERE " + column +
-                   " = ?1 AND id > ?2 ORDER BY id LIMIT 1) UNION ALL SELECT * FROM (" + select +
-                   " WHERE " + column + " > ?1" + up + ") LIMIT 1";
-        case Seek::Before:
-            if (!duplicates) return select + " WHERE " + column + " < ?1" + down;
-            return "SELECT * FROM (" + select + " WHERE " + column +
-                   " = ?1 AND id < ?2 ORDER BY id DESC LIMIT 1) UNION ALL SELECT * FROM (" +
-                   select + " WHERE " + column + " < ?1" + down + ") LIMIT 1";
+        case Seek::Before: break;  // walk() reads these
     }
     return {};
 }
 
 // A walk along a key from (value, row id): every following row in order
 // (backward: every preceding one, nearest first), stepped one per call. With
-// duplicates, as the After and Before seeks, in two parts; the limits keep
-// each part's order.
+// duplicates, in two parts: the later (earlier) rows of the same value,
+// then the following (preceding) values. SQLite seeks both parts in the
+// index, where a row-value comparison on (key, id) would scan; the limits
+// keep each part's order.
 std::string walkSql(const std::string& column, bool duplicates, bool forward) {
     const std::string select = "SELECT id, data, " + column + " FROM records";
     const std::string beyond = forward ? " > ?1 ORDER BY " + column + ", id"
@@ -283,8 +274,7 @@ std::int16_t SqliteTable::checkSchema() {
 std::int16_t SqliteTable::seekStatement(std::size_t key, Seek how, sqlite3_stmt*& out) {
     Statement& stmt = seeks_[key][static_cast<std::size_t>(how)];
     if (!stmt.prepared()) {
-        const std::int16_t st =
-            prepare(stmt, seekSql(keyColumn(key), description_.keys[key].duplicates, how));
+        const std::int16_t st = prepare(stmt, seekSql(keyColumn(key), how));
         if (st != status::ok) return st;
     }
     out = stmt.get();
@@ -307,10 +297,6 @@ std::int16_t SqliteTable::seek(std::size_t key, Seek how, const unsigned char* v
     if (how != Seek::First && how != Seek::Last) {
         std::copy(value, value + spec.length, searchBuffer_.begin());
         rc = sqlite3_bind_blob(stmt, 1, searchBuffer_.data(), spec.length, SQLITE_STATIC);
-        if (rc == SQLITE_OK && (how == Seek::After || how == Seek::Before) &&
-            sqlite3_bind_parameter_count(stmt) >= 2) {
-            rc = sqlite3_bind_int64(stmt, 2, from);
-        }
     }
     if (rc != SQLITE_OK) return statusFromSqlite(rc);
 
