@@ -13,6 +13,7 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "engine_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -198,6 +199,63 @@ TEST_P(Sharing, ExclusiveOpenKeepsEveryOtherOpenOut) {
     writeAll(toChild[1], "x", 1);
     EXPECT_EQ(readByte(fromChild[0]), 85);
     EXPECT_EQ(readByte(fromChild[0]), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) ::close(fd);
+}
+
+// A walk along a key sees another process's writes at its next call: an
+// insert right after the current record, a delete of the next one, on a
+// file the walk had been reading undisturbed (Get Next, operation 6: the
+// record after the current one in the key's order; status 9 at the end).
+TEST_P(Sharing, AWalkSeesAnotherProcesssWritesAtItsNextCall) {
+    {
+        Btr b;
+        ASSERT_EQ(b.open(path), 0);
+        for (int k = 10; k <= 60; k += 10) ASSERT_EQ(b.insert(rec(k, 'a')), 0);
+        ASSERT_EQ(b.close(), 0);
+    }
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        Btr b;
+        std::int16_t st = b.open(path);
+        readByte(toChild[0]);
+        if (st == 0) st = b.insert(rec(35, 'c'));  // right after 30
+        writeAll(fromChild[1], &st, 2);
+        readByte(toChild[0]);
+        if (st == 0) st = b.get(opGetEqual, 0, le32(50));
+        if (st == 0) st = b.remove();  // the one after 40
+        writeAll(fromChild[1], &st, 2);
+        b.close();
+        ::_exit(0);
+    }
+    Btr walker;
+    ASSERT_EQ(walker.open(path), 0);
+    ASSERT_EQ(walker.get(opGetFirst, 0), 0);
+    std::vector<std::int32_t> seen;
+    auto next = [&] {
+        const std::int16_t st = walker.call(opGetNext, 1536, 0);
+        seen.push_back(st == 0 ? coding::getI32(walker.data) : -st);
+    };
+    next();  // 20
+    next();  // 30, the walk undisturbed so far
+    std::int16_t childStatus = -1;
+    writeAll(toChild[1], "x", 1);
+    ASSERT_EQ(::read(fromChild[0], &childStatus, 2), 2);
+    ASSERT_EQ(childStatus, 0);
+    next();  // 35
+    next();  // 40
+    writeAll(toChild[1], "x", 1);
+    ASSERT_EQ(::read(fromChild[0], &childStatus, 2), 2);
+    ASSERT_EQ(childStatus, 0);
+    next();  // 60
+    next();  // the end
+    EXPECT_EQ(seen, (std::vector<std::int32_t>{20, 30, 35, 40, 60, -9}));
+    ASSERT_EQ(walker.close(), 0);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) ::close(fd);
