@@ -204,6 +204,32 @@ std::int16_t getDirect(Call& c, DataFile& file) {
     return st;
 }
 
+std::int16_t getByPercentage(Call& c, DataFile& file) {
+    c.returnsData = true;
+    if (c.data == nullptr || c.offered < percentageBufferSize) return status::dataBufferTooShort;
+    if (c.keyNumber != physicalPercentage && c.key == nullptr) return status::keyBufferMissing;
+    ReadBuffers io = readBuffers(c);
+    const std::int16_t st = file.getByPercentage(coding::getU16(c.data), c.keyNumber, io, c.lock);
+    c.returned = io.returned;
+    return st;
+}
+
+std::int16_t findPercentage(Call& c, DataFile& file) {
+    c.returnsData = true;
+    if (c.data == nullptr || c.offered < percentageBufferSize) return status::dataBufferTooShort;
+    if (c.keyNumber != physicalPercentage && c.key == nullptr) return status::keyBufferMissing;
+    std::uint16_t percentage = 0;
+    const std::uint32_t address = c.keyNumber == physicalPercentage ? getAddress(c.data) : 0;
+    if (const std::int16_t st =
+            file.findPercentage(c.keyNumber, c.key, c.keyLength, address, percentage);
+        st != status::ok) {
+        return st;
+    }
+    coding::putU32(c.data, percentage);
+    c.returned = percentageBufferSize;
+    return status::ok;
+}
+
 std::int16_t unlock(Call& c, DataFile& file) {
     if (c.keyNumber >= 0) return file.unlock(DataFile::UnlockWhat::Single);
     if (c.keyNumber == unlockAllMultiple) return file.unlock(DataFile::UnlockWhat::AllMultiple);
@@ -214,7 +240,7 @@ std::int16_t unlock(Call& c, DataFile& file) {
 
 bool isRead(std::uint16_t operation) {
     return (operation >= op::getEqual && operation <= op::getLast) || operation == op::getDirect ||
-           operation == op::stepNext ||
+           operation == op::getByPercentage || operation == op::stepNext ||
            (operation >= op::stepFirst && operation <= op::stepPrevious);
 }
 
@@ -277,6 +303,8 @@ std::int16_t dispatch(Call& c) {
         case op::stepFirst:
         case op::stepLast:
         case op::stepPrevious:
+        case op::getByPercentage:
+        case op::findPercentage:
         case op::unlock: break;
         default: return status::invalidOperation;
     }
@@ -307,6 +335,8 @@ std::int16_t dispatch(Call& c) {
         case op::stepNext: return stepRecord(c, *file, Step::Next);
         case op::stepPrevious: return stepRecord(c, *file, Step::Previous);
         case op::unlock: return unlock(c, *file);
+        case op::getByPercentage: return getByPercentage(c, *file);
+        case op::findPercentage: return findPercentage(c, *file);
         case op::stat:
             c.returnsData = true;
             if (c.data == nullptr) return status::dataBufferTooShort;

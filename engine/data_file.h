@@ -106,25 +106,45 @@ public:
     std::int16_t getDirect(std::uint32_t address, int keyNumber, ReadBuffers& io,
                            LockRequest lock = {});
 
+    // Reads the record at `percentage` (hundredths, 0..10000) of key
+    // `keyNumber`'s order, or of physical order for key number -1 (by
+    // address between the first and the last record), and makes it the
+    // position as get or step would. Statuses: 1 a percentage above 10000;
+    // 6 no such key; 9 no record along the key or in the file; 22, 84, 93
+    // as get.
+    std::int16_t getByPercentage(std::uint16_t percentage, int keyNumber, ReadBuffers& io,
+                                 LockRequest lock = {});
+
+    // The percentage (hundredths) at which the first record with the key
+    // value `keyValue` stands in key `keyNumber`'s order, or for key number
+    // -1 the record at `address` in physical order. The position does not
+    // move. Statuses: 6 no such key; 21 a key length shorter than the key;
+    // 4 no record has the value; 43 no record at the address.
+    std::int16_t findPercentage(int keyNumber, const unsigned char* keyValue,
+                                std::uint8_t keyLength, std::uint32_t address,
+                                std::uint16_t& percentage);
+
     // Stores a new record (the first recordLength bytes of `record`); the
     // position moves to it along `keyNumber` and its key value goes to
-    // `keyOut`. Key number -1 (no currency change) stores the record and
-    // leaves the position and the key buffer as they were. Statuses: 46
-    // read-only; 6 no such key; 21 a key length shorter than the key; 22
-    // `length` shorter than the record; 5 a key without duplicates already
-    // holds the value (nothing stored); 85 another process kept the file
-    // busy too long.
-    std::int16_t insert(const unsigned char* record, std::uint32_t length, int keyNumber,
+    // `keyOut`. An autoincrement field holding 0 takes one more than the
+    // highest value (by magnitude) in the file, written back to `record`
+    // too; any other value is stored as given. Key number -1 (no currency change) stores the record
+    // and leaves the position and the key buffer as they were. Statuses: 46 read-only; 6 no such
+    // key; 21 a key length shorter than the key; 22 `length` shorter than the record; 5 a key
+    // without duplicates already holds the value (nothing stored); 85 another process kept the file
+    // busy too long; 5 also when an autoincrement field has no next value.
+    std::int16_t insert(unsigned char* record, std::uint32_t length, int keyNumber,
                         unsigned char* keyOut, std::uint8_t keyLength);
 
-    // Replaces the record at the position, as insert otherwise. Statuses as
+    // Replaces the record at the position, as insert otherwise (an
+    // autoincrement field holding 0 takes the next value). Statuses as
     // insert, and 8 when there is no current record (none read yet, deleted,
     // or deleted meanwhile by another process); 80 when another position
     // block or process changed the record since this one read it (nothing
     // stored: read it again); 84 another process holds a lock on it; 10 a
     // key without the modifiable flag would change. The position block's
     // single lock on the record ends with the update.
-    std::int16_t update(const unsigned char* record, std::uint32_t length, int keyNumber,
+    std::int16_t update(unsigned char* record, std::uint32_t length, int keyNumber,
                         unsigned char* keyOut, std::uint8_t keyLength);
 
     // Deletes the record at the position. Next and Previous then step from
@@ -171,14 +191,30 @@ private:
         return keyNumber >= 0 && static_cast<std::size_t>(keyNumber) < keyCount_;
     }
     bool keyFits(int keyNumber, std::uint8_t keyLength) const;
-    // Copies the record and encodes every key of it (recordBuffer_, keyBuffer_).
-    void takeRecord(const unsigned char* record);
+    // Encodes every key of recordBuffer_ into keyBuffer_.
+    void encodeKeys();
+    // Gives every autoincrement field of recordBuffer_ that holds 0 the next
+    // value; `assigned` tells whether one did. Status 5 when a field has no
+    // next value (the highest its length holds is taken).
+    std::int16_t assignAutoIncrements(bool& assigned);
+    // The highest magnitude of the autoincrement field `field` in the file.
+    std::int16_t highestAutoIncrement(std::size_t field, std::uint64_t& out);
+    // Copies the autoincrement fields of recordBuffer_ to `record`.
+    void returnAutoIncrements(unsigned char* record) const;
+    // Takes the record for a write: copies it, numbers its autoincrement
+    // fields that hold 0 and encodes its keys. `retry` tells whether a 5
+    // from the write may come from a number another process took meanwhile.
+    std::int16_t prepareWrite(const unsigned char* record, bool& retry);
     // Makes the record the position: along `keyNumber` (with its encoded
     // key `encoded`), or physical only when keyNumber is negative.
     void placeOn(int keyNumber, RowId id, const unsigned char* record,
                  const unsigned char* encoded);
     std::int16_t deliver(const FoundRow& row, int keyNumber, ReadBuffers& io, LockRequest lock);
     std::int16_t takeLock(RowId id, LockRequest lock);
+    // The number of records along key `k` (its index: null keys leave some
+    // out) and the ends of physical order (0 and 0 when the file is empty).
+    std::int16_t rowsAlong(std::size_t k, std::uint64_t& out);
+    std::int16_t physicalEnds(RowId& first, RowId& last);
     std::int16_t joinTransaction();
     // Refuses a write of the current record another position block or
     // process changed since this one read it.
@@ -194,6 +230,15 @@ private:
     std::vector<std::size_t> keyOffsets_;   // of each key in keyBuffer_
     std::array<unsigned char, maxKeyLength> searchBuffer_{};
     std::string statTemplate_;
+    // The autoincrement fields, each once, and the key that orders each by
+    // its value (the key whose first segment it is), if any.
+    struct AutoField {
+        std::uint16_t position = 0;
+        std::uint16_t length = 0;
+        int key = -1;
+        bool descending = false;
+    };
+    std::vector<AutoField> autoFields_;
     Position position_;
 
     // Record locks of this position block.

@@ -52,6 +52,10 @@ public:
     // duplicates is counted along its index, again only when the file has
     // changed since the last count.
     std::int16_t distinctValues(std::size_t key, std::uint32_t& out) override;
+    // Counted and skipped along the key's index (both in time linear in n).
+    std::int16_t rowsBefore(std::size_t key, const unsigned char* value, RowId from,
+                            std::uint64_t& out) override;
+    std::int16_t seekNth(std::size_t key, std::uint64_t n, FoundRow& out) override;
     // An SQLite write transaction (BEGIN IMMEDIATE) on the table's
     // connection.
     std::int16_t begin() override;
@@ -79,6 +83,8 @@ private:
     std::int16_t inWriteTransaction(const std::function<std::int16_t()>& work);
     std::int16_t run(Statement& stmt);
     std::int16_t takeRow(sqlite3_stmt* stmt, FoundRow& out);
+    // Takes the row (id, record, key) a stepped statement gives along `key`.
+    std::int16_t takeKeyedRow(sqlite3_stmt* stmt, const KeySpec& key, FoundRow& out);
 
     // SQLite keeps pointers to bound buffers until they are bound again;
     // these outlive every statement.
@@ -105,6 +111,7 @@ private:
     Statement readRow_;
     std::array<Statement, stepCount> steps_;
     bool inTransaction_ = false;                // begin() opened one
+    std::vector<Statement> ranks_, nths_;       // per key, prepared when first used
     std::vector<Statement> distinct_;           // per key with duplicates
     std::vector<std::uint32_t> distinctCount_;  // per key, as last counted
     bool distinctKnown_ = false;

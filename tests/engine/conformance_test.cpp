@@ -737,6 +737,276 @@ TEST_P(Conformance, KeyTypeRefusals) {
     }
 }
 
+// ---- Autoincrement keys (extended type 15; Btrieve API Guide, key types):
+// signed, 2, 4 or 8 bytes, ordered by absolute value; a zero value on Insert
+// or Update takes the highest value in the file plus 1, a non-zero value is
+// kept as given, and a value a unique key already holds gives status 5.
+
+TEST_P(Conformance, AutoincrementKeyNumbersZeroValues) {
+    for (const std::uint16_t length : {2, 4, 8}) {
+        const std::string numbered = file("auto" + std::to_string(length) + ".dat");
+        Btr b;
+        ASSERT_EQ(b.create(numbered, makeDescription(12, {{{1, length, 0x0100 | 0x0002, 15}}})), 0)
+            << length;
+        ASSERT_EQ(b.open(numbered), 0);
+        auto record = [&](std::int64_t v, char tag) {
+            std::string r(12, tag);
+            for (std::uint16_t i = 0; i < length; ++i)
+                r[i] = static_cast<char>(static_cast<std::uint64_t>(v) >> (8 * i));
+            return r;
+        };
+        auto value = [&](const unsigned char* p) {
+            std::uint64_t v = 0;
+            for (std::uint16_t i = 0; i < length; ++i) v |= std::uint64_t{p[i]} << (8 * i);
+            return v;
+        };
+        // The first zero in an empty file takes 1; the data buffer and the
+        // key buffer get the value given.
+        ASSERT_EQ(b.insert(record(0, 'a')), 0);
+        EXPECT_EQ(value(b.data), 1u) << length;
+        EXPECT_EQ(value(b.key), 1u) << length;
+        ASSERT_EQ(b.insert(record(0, 'b')), 0);
+        EXPECT_EQ(value(b.data), 2u) << length;
+        // A value given is kept; the next zero follows the highest.
+        ASSERT_EQ(b.insert(record(40, 'c')), 0);
+        ASSERT_EQ(b.insert(record(0, 'd')), 0);
+        EXPECT_EQ(value(b.data), 41u) << length;
+        // A value held: 5, nothing stored.
+        EXPECT_EQ(b.insert(record(40, 'e')), 5) << length;
+        // By absolute value: -50 is beyond 41, so the next zero takes 51.
+        ASSERT_EQ(b.insert(record(-50, 'f')), 0);
+        ASSERT_EQ(b.insert(record(0, 'g')), 0);
+        EXPECT_EQ(value(b.data), 51u) << length;
+        EXPECT_EQ(b.recordCount(), 6u);
+        std::string order;
+        for (std::int16_t st = b.get(opGetFirst, 0); st == 0;
+             st = b.call(opGetNext, sizeof b.data, 0)) {
+            order += static_cast<char>(b.data[11]);
+        }
+        EXPECT_EQ(order, "abcdfg") << length;
+        // Update with a zero value numbers the record anew.
+        ASSERT_EQ(b.get(opGetEqual, 0, record(1, 0).substr(0, length)), 0);
+        ASSERT_EQ(b.update(record(0, 'a')), 0);
+        EXPECT_EQ(value(b.data), 52u) << length;
+        ASSERT_EQ(b.get(opGetLast, 0), 0);
+        EXPECT_EQ(b.data[11], 'a');
+        b.close();
+    }
+}
+
+TEST_P(Conformance, AutoincrementSegmentOfAKeyAndOutsideTheLeadingSegment) {
+    // Key 0: a string then an autoincrement field (not its leading
+    // segment); key 1: the autoincrement field alone, descending.
+    const std::string numbered = file("autoseg.dat");
+    Btr b;
+    ASSERT_EQ(b.create(numbered, makeDescription(8, {{{1, 4}, {5, 4, 0x0100, 15}},
+                                                     {{5, 4, 0x0100 | 0x0040, 15}}})),
+              0);
+    ASSERT_EQ(b.open(numbered), 0);
+    ASSERT_EQ(b.insert(std::string("AAAA") + le32(7)), 0);
+    ASSERT_EQ(b.insert(std::string("BBBB") + le32(0)), 0);
+    EXPECT_EQ(coding::getI32(b.data + 4), 8);
+    ASSERT_EQ(b.insert(std::string("AAAA") + le32(0)), 0);
+    EXPECT_EQ(coding::getI32(b.data + 4), 9);
+    // The value written goes to the key buffer with the string before it.
+    EXPECT_EQ(b.keyBytes(8), std::string("AAAA") + le32(9));
+    ASSERT_EQ(b.get(opGetFirst, 1), 0);
+    EXPECT_EQ(coding::getI32(b.data + 4), 9);
+}
+
+TEST_P(Conformance, AutoincrementLengthsOtherThan248Give29) {
+    for (const std::uint16_t length : {1, 3, 6}) {
+        Btr maker;
+        EXPECT_EQ(
+            maker.create(file("badauto.dat"), makeDescription(8, {{{1, length, 0x0100, 15}}})), 29)
+            << length;
+    }
+}
+
+TEST_P(Conformance, AutoincrementNumbersOfTwoProcessesNeverCollide) {
+    // Both processes insert zero values at once; every record gets its own
+    // number, none is refused.
+    Btr opener;
+    const std::string numbered = file("auto2.dat");
+    ASSERT_EQ(opener.create(numbered, makeDescription(8, {{{1, 4, 0x0100, 15}}})), 0);
+    constexpr int perProcess = 200;
+    Partner child([&](Partner& p) {
+        Btr c;
+        if (c.open(numbered) != 0) return 1;
+        p.signal();
+        for (int i = 0; i < perProcess; ++i) {
+            if (c.insert(le32(0) + "chld") != 0) return 2;
+        }
+        return 0;
+    });
+    ASSERT_TRUE(child.wait());
+    Btr b;
+    ASSERT_EQ(b.open(numbered), 0);
+    for (int i = 0; i < perProcess; ++i) ASSERT_EQ(b.insert(le32(0) + "prnt"), 0) << i;
+    EXPECT_EQ(child.join(), 0);
+    EXPECT_EQ(b.recordCount(), 2u * perProcess);
+    ASSERT_EQ(b.get(opGetLast, 0), 0);
+    EXPECT_EQ(coding::getI32(b.data), 2 * perProcess);
+}
+
+// ---- Null keys (Create, key flags: 0x0008 null key, all segments; 0x0200
+// manual key, any segment; the null value in byte 11 of the key
+// specification): a record whose key is null is not in that key's index, so
+// no Get along the key finds it, a unique key takes any number of them, and
+// Stat counts no value for them; Step reads every record.
+
+TEST_P(Conformance, NullKeysLeaveNullRecordsOutOfTheirIndex) {
+    struct Case {
+        std::uint16_t flag;
+        const char* alongKey;  // the ids key 1 gives, in its order
+        std::uint32_t distinct;
+    };
+    const Case cases[] = {
+        {0x0008, "415", 3},  // all segments null: only 2 and 3 are out
+        {0x0200, "1", 1},    // any segment null: 2, 3, 4 and 5 are out
+    };
+    for (const Case& c : cases) {
+        // Key 0: an integer id; key 1, unique and modifiable: two string
+        // segments whose null value is a blank.
+        const auto flags = static_cast<std::uint16_t>(c.flag | 0x0002);
+        std::string d = makeDescription(10, {{{1, 4, 0x0100, 1}}, {{5, 4, flags}, {9, 2, flags}}});
+        d[16 + 16 + 11] = ' ';
+        d[16 + 32 + 11] = ' ';
+        const std::string nulls = file("null" + std::to_string(c.flag) + ".dat");
+        Btr b;
+        ASSERT_EQ(b.create(nulls, d), 0);
+        ASSERT_EQ(b.open(nulls), 0);
+        ASSERT_EQ(b.insert(le32(1) + "AAAABB"), 0);
+        ASSERT_EQ(b.insert(le32(2) + "      "), 0);
+        ASSERT_EQ(b.insert(le32(3) + "      "), 0);  // a second null: no 5
+        ASSERT_EQ(b.insert(le32(4) + "    CC"), 0);
+        ASSERT_EQ(b.insert(le32(5) + "DDDD  "), 0);
+        EXPECT_EQ(b.insert(le32(6) + "AAAABB"), 5) << c.flag;  // values stay unique
+        std::string along;
+        for (std::int16_t st = b.get(opGetFirst, 1); st == 0;
+             st = b.call(opGetNext, sizeof b.data, 1)) {
+            along += static_cast<char>('0' + numberOf(b));
+        }
+        EXPECT_EQ(along, c.alongKey) << c.flag;
+        std::string back;
+        for (std::int16_t st = b.get(opGetLast, 1); st == 0;
+             st = b.call(opGetPrevious, sizeof b.data, 1)) {
+            back.insert(back.begin(), static_cast<char>('0' + numberOf(b)));
+        }
+        EXPECT_EQ(back, c.alongKey) << c.flag;
+        EXPECT_EQ(b.get(opGetEqual, 1, "      "), 4) << c.flag;
+        EXPECT_EQ(b.get(opGetGreaterOrEqual, 1, "      "), 0) << c.flag;
+        EXPECT_EQ(numberOf(b), c.alongKey[0] - '0') << c.flag;
+        // Step reads them all.
+        int stepped = 0;
+        for (std::int16_t st = b.call(opStepFirst, sizeof b.data, 0); st == 0;
+             st = b.call(opStepNext, sizeof b.data, 0)) {
+            ++stepped;
+        }
+        EXPECT_EQ(stepped, 5) << c.flag;
+        // Stat: five records; key 1 counts only the values in its index.
+        ASSERT_EQ(b.stat(), 0);
+        EXPECT_EQ(coding::getU32(b.data + 6), 5u);
+        EXPECT_EQ(coding::getU32(b.data + 16 + 16 + 6), c.distinct) << c.flag;
+        // The null value comes back in the Stat answer.
+        EXPECT_EQ(b.data[16 + 16 + 11], ' ');
+        // Updated to a null key, a record leaves the index; from one, it
+        // joins it.
+        ASSERT_EQ(b.get(opGetEqual, 0, le32(1)), 0);
+        ASSERT_EQ(b.update(le32(1) + "      "), 0);
+        ASSERT_EQ(b.get(opGetEqual, 0, le32(2)), 0);
+        ASSERT_EQ(b.update(le32(2) + "ZZZZZZ"), 0);
+        std::string after;
+        for (std::int16_t st = b.get(opGetFirst, 1); st == 0;
+             st = b.call(opGetNext, sizeof b.data, 1)) {
+            after += static_cast<char>('0' + numberOf(b));
+        }
+        std::string expected = c.alongKey;
+        expected.erase(expected.find('1'), 1);
+        EXPECT_EQ(after, expected + "2") << c.flag;
+        b.close();
+    }
+}
+
+// ---- Get by Percentage (44), Find Percentage (45): a percentage in
+// hundredths, 0 (the start of the key path or file) to 10,000 (its end), in
+// the first 2 bytes of the data buffer (low byte first), which must offer at
+// least 4 bytes; key number -1: physical location. Get by Percentage reads
+// the record there and makes it the position; Find Percentage returns the
+// percentage of the key value in the key buffer, or of the record at the
+// 4-byte position in the data buffer.
+
+TEST_P(Conformance, GetByPercentageAlongAKeyAndPhysically) {
+    Btr b;
+    ASSERT_EQ(b.open(path), 0);
+    EXPECT_EQ(b.call(44, sizeof b.data, 0), 9);  // an empty file
+    // Inserted from 101 down to 1: physical order is the reverse of key 0's.
+    for (std::int32_t n = 101; n >= 1; --n) ASSERT_EQ(b.insert(rec(n, "G")), 0);
+    struct Case {
+        std::uint16_t percentage;
+        std::int8_t keyNumber;
+        std::int32_t number;
+    };
+    const Case cases[] = {
+        {0, 0, 1},    {10000, 0, 101}, {5000, 0, 51},  {2500, 0, 26},
+        {0, -1, 101}, {10000, -1, 1},  {5000, -1, 51}, {9900, -1, 2},
+    };
+    for (const Case& c : cases) {
+        coding::putU16(b.data, c.percentage);
+        ASSERT_EQ(b.call(44, sizeof b.data, c.keyNumber), 0) << c.percentage << " " << +c.keyNumber;
+        EXPECT_EQ(b.length, 24u);
+        EXPECT_EQ(numberOf(b), c.number) << c.percentage << " " << +c.keyNumber;
+    }
+    // Along a key the record is the position along it, and its key value is
+    // in the key buffer.
+    coding::putU16(b.data, 5000);
+    ASSERT_EQ(b.call(44, sizeof b.data, 0), 0);
+    EXPECT_EQ(b.keyBytes(4), le32(51));
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 52);
+    // Physically, the record is the physical position: Step Next follows.
+    coding::putU16(b.data, 5000);
+    ASSERT_EQ(b.call(44, sizeof b.data, -1), 0);
+    ASSERT_EQ(b.call(opStepNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 50);
+    // Refusals: beyond 10,000 (1), no such key (6), a data buffer under 4
+    // bytes (22).
+    coding::putU16(b.data, 10001);
+    EXPECT_EQ(b.call(44, sizeof b.data, 0), 1);
+    coding::putU16(b.data, 0);
+    EXPECT_EQ(b.call(44, sizeof b.data, 5), 6);
+    EXPECT_EQ(b.call(44, 2, 0), 22);
+}
+
+TEST_P(Conformance, FindPercentageOfAKeyValueAndOfAPosition) {
+    Btr b;
+    ASSERT_EQ(b.open(path), 0);
+    for (std::int32_t n = 101; n >= 1; --n) ASSERT_EQ(b.insert(rec(n, "G")), 0);
+    for (const auto& [number, percentage] :
+         std::vector<std::pair<std::int32_t, std::uint32_t>>{{1, 0}, {51, 5000}, {101, 10000}}) {
+        b.setKey(le32(number));
+        ASSERT_EQ(b.call(45, sizeof b.data, 0), 0) << number;
+        EXPECT_EQ(b.length, 4u);
+        EXPECT_EQ(coding::getU32(b.data), percentage) << number;
+    }
+    b.setKey(le32(500));
+    EXPECT_EQ(b.call(45, sizeof b.data, 0), 4);
+    EXPECT_EQ(b.call(45, sizeof b.data, 0, 2), 21);
+    // Physically: the record at a position Get Position gave. Record 101
+    // came first, record 1 last.
+    ASSERT_EQ(b.get(opGetEqual, 0, le32(51)), 0);
+    ASSERT_EQ(b.call(opGetPosition, sizeof b.data, 0), 0);
+    ASSERT_EQ(b.call(45, sizeof b.data, -1), 0);
+    EXPECT_EQ(coding::getU32(b.data), 5000u);
+    // The position is not moved: Get Next goes on from 51.
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 52);
+    std::memset(b.data, 0, 4);
+    EXPECT_EQ(b.call(45, sizeof b.data, -1), 43);
+    coding::putU16(b.data, 0x7FFF);
+    EXPECT_EQ(b.call(45, sizeof b.data, -1), 43);
+}
+
 // ---- An alternate collating sequence given in the description; status 48.
 
 TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
