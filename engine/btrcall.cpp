@@ -380,3 +380,26 @@ extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALL(uint16_t operation,
     if (call.returnsData && dataLength != nullptr) *dataLength = call.returned;
     return st;
 }
+
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
+BTRCALL32(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+          void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
+    return BTRCALL(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
+                   keyNumber);
+}
+
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
+BTRCALLID(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+          void* keyBuffer, uint8_t keyLength, int8_t keyNumber, void* clientId) {
+    // Every client identifier is the process's one client (btrcall.h).
+    static_cast<void>(clientId);
+    return BTRCALL(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
+                   keyNumber);
+}
+
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
+BTRCALLID32(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+            void* keyBuffer, uint8_t keyLength, int8_t keyNumber, void* clientId) {
+    return BTRCALLID(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
+                     keyNumber, clientId);
+}
