@@ -77,6 +77,10 @@ inline constexpr std::uint16_t reset = 28;
 inline constexpr std::uint16_t stepFirst = 33;
 inline constexpr std::uint16_t stepLast = 34;
 inline constexpr std::uint16_t stepPrevious = 35;
+inline constexpr std::uint16_t getNextExtended = 36;
+inline constexpr std::uint16_t getPreviousExtended = 37;
+inline constexpr std::uint16_t stepNextExtended = 38;
+inline constexpr std::uint16_t stepPreviousExtended = 39;
 inline constexpr std::uint16_t getByPercentage = 44;
 inline constexpr std::uint16_t findPercentage = 45;
 
@@ -167,8 +171,10 @@ inline constexpr std::int16_t accessDenied = 46;          // a write on a file o
 inline constexpr std::int16_t invalidCollation = 48;      // the alternate collating sequence
 inline constexpr std::int16_t invalidKeyType = 49;  // an extended type the engine cannot order
 inline constexpr std::int16_t fileExists = 59;
-inline constexpr std::int16_t conflict = 80;   // the record changed since it was read
-inline constexpr std::int16_t lockError = 81;  // Unlock of a lock not held
+inline constexpr std::int16_t rejectCountReached = 60;   // an extended read gave up
+inline constexpr std::int16_t incorrectDescriptor = 62;  // an extended read's descriptor
+inline constexpr std::int16_t conflict = 80;             // the record changed since it was read
+inline constexpr std::int16_t lockError = 81;            // Unlock of a lock not held
 inline constexpr std::int16_t recordLocked = 84;
 inline constexpr std::int16_t fileLocked = 85;
 inline constexpr std::int16_t fileTableFull = 86;
@@ -209,6 +215,8 @@ constexpr const char* statusName(std::int16_t s) {
         case status::invalidCollation: return "invalid alternate collating sequence";
         case status::invalidKeyType: return "invalid key type";
         case status::fileExists: return "file already exists";
+        case status::rejectCountReached: return "reject count reached";
+        case status::incorrectDescriptor: return "incorrect descriptor";
         case status::conflict: return "record changed since it was read";
         case status::lockError: return "lock error";
         case status::recordLocked: return "record locked";

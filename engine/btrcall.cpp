@@ -230,6 +230,12 @@ std::int16_t findPercentage(Call& c, DataFile& file) {
     return status::ok;
 }
 
+std::int16_t getExtended(Call& c, DataFile& file, bool physical, bool forward) {
+    c.returnsData = true;
+    if (c.data == nullptr) return status::dataBufferTooShort;
+    return file.getExtended(physical, forward, c.keyNumber, c.data, c.offered, c.returned);
+}
+
 std::int16_t unlock(Call& c, DataFile& file) {
     if (c.keyNumber >= 0) return file.unlock(DataFile::UnlockWhat::Single);
     if (c.keyNumber == unlockAllMultiple) return file.unlock(DataFile::UnlockWhat::AllMultiple);
@@ -305,6 +311,10 @@ std::int16_t dispatch(Call& c) {
         case op::stepPrevious:
         case op::getByPercentage:
         case op::findPercentage:
+        case op::getNextExtended:
+        case op::getPreviousExtended:
+        case op::stepNextExtended:
+        case op::stepPreviousExtended:
         case op::unlock: break;
         default: return status::invalidOperation;
     }
@@ -337,6 +347,10 @@ std::int16_t dispatch(Call& c) {
         case op::unlock: return unlock(c, *file);
         case op::getByPercentage: return getByPercentage(c, *file);
         case op::findPercentage: return findPercentage(c, *file);
+        case op::getNextExtended: return getExtended(c, *file, false, true);
+        case op::getPreviousExtended: return getExtended(c, *file, false, false);
+        case op::stepNextExtended: return getExtended(c, *file, true, true);
+        case op::stepPreviousExtended: return getExtended(c, *file, true, false);
         case op::stat:
             c.returnsData = true;
             if (c.data == nullptr) return status::dataBufferTooShort;

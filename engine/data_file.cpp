@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/extended.h"
 #include "engine/key_codec.h"
 #include "engine/settings.h"
 #include "platform/coding.h"
@@ -440,6 +441,83 @@ std::int16_t DataFile::findPercentage(int keyNumber, const unsigned char* keyVal
     if (const std::int16_t st = rowsAlong(k, rows); st != status::ok) return st;
     percentage = scaled(before, rows > 0 ? rows - 1 : 0);
     return status::ok;
+}
+
+std::int16_t DataFile::getExtended(bool physical, bool forward, int keyNumber, unsigned char* data,
+                                   std::uint32_t offered, std::uint32_t& returned) {
+    returned = 0;
+    if (!position_.established || (!physical && !position_.logical)) {
+        return status::noCurrentRecord;
+    }
+    if (!physical && keyNumber != position_.key) return status::differentKeyNumber;
+    ExtendedDescriptor d;
+    if (const std::int16_t st = parseExtendedDescriptor(data, offered, recordLength_, d);
+        st != status::ok) {
+        return st;
+    }
+    const auto k = static_cast<std::size_t>(physical ? 0 : position_.key);
+    // The last record looked at: where the next step starts.
+    RowId at = position_.id;
+    std::string atKey = position_.encodedKey;
+    std::string atRecord;
+    bool looked = false;
+    std::string answer(2, '\0');
+    std::uint16_t count = 0;
+    std::uint32_t rejects = 0;
+    std::int16_t result = status::ok;
+    bool current = d.fromCurrent && position_.onRecord;
+    for (;;) {
+        FoundRow row;
+        std::int16_t st = status::ok;
+        if (current) {
+            current = false;
+            st = table_->read(at, row);
+            if (st == status::ok && !row.found) continue;  // gone: go on from where it was
+        } else if (physical) {
+            st = table_->step(forward ? Step::Next : Step::Previous, at, row);
+        } else {
+            std::copy(atKey.begin(), atKey.end(), searchBuffer_.begin());
+            st = table_->seek(k, forward ? Seek::After : Seek::Before, searchBuffer_.data(), at,
+                              row);
+        }
+        if (st != status::ok) return st;
+        if (!row.found) {
+            result = status::endOfFile;
+            break;
+        }
+        looked = true;
+        at = row.id;
+        atRecord.assign(reinterpret_cast<const char*>(row.record), recordLength_);
+        if (!physical) {
+            const KeySpec& key = table_->description().keys[k];
+            if (row.key != nullptr) {
+                atKey.assign(reinterpret_cast<const char*>(row.key), key.length);
+            } else {
+                atKey.resize(key.length);
+                encodeRecordKey(key, row.record, coding::bytes(atKey));
+            }
+        }
+        if (filterMatches(d, row.record)) {
+            const std::size_t start = answer.size();
+            answer.resize(start + 6 + d.extractedLength);
+            unsigned char* p = coding::bytes(answer) + start;
+            coding::putU16(p, static_cast<std::uint16_t>(d.extractedLength));
+            coding::putU16(p + 2, static_cast<std::uint16_t>(static_cast<std::uint32_t>(at) >> 16));
+            coding::putU16(p + 4, static_cast<std::uint16_t>(at & 0xFFFF));
+            extractFields(d, row.record, p + 6);
+            if (++count == d.records) break;
+        } else if (d.maxReject != 0 && ++rejects >= d.maxReject) {
+            result = status::rejectCountReached;
+            break;
+        }
+    }
+    if (looked) {
+        placeOn(physical ? -1 : keyNumber, at, coding::bytes(atRecord), coding::bytes(atKey));
+    }
+    coding::putU16(coding::bytes(answer), count);
+    std::copy(answer.begin(), answer.end(), data);
+    returned = static_cast<std::uint32_t>(answer.size());
+    return result;
 }
 
 std::int16_t DataFile::getPosition(std::uint32_t& address) const {

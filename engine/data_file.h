@@ -124,6 +124,18 @@ public:
                                 std::uint8_t keyLength, std::uint32_t address,
                                 std::uint16_t& percentage);
 
+    // The extended reads (Get Next/Previous Extended along `keyNumber`,
+    // Step Next/Previous Extended when `physical`): from the position, the
+    // records the descriptor in `data` (engine/extended.h) filters, until it
+    // has the number it asks for; their fields, extracted, replace the
+    // descriptor in `data` (`returned` bytes). The last record looked at
+    // becomes the position. Statuses: 8 no position (along a key, for the
+    // Gets); 7 another key than the position's; 62 and 22 as
+    // parseExtendedDescriptor; 9 the end came first and 60 the reject count
+    // was reached, both with the records found so far.
+    std::int16_t getExtended(bool physical, bool forward, int keyNumber, unsigned char* data,
+                             std::uint32_t offered, std::uint32_t& returned);
+
     // Stores a new record (the first recordLength bytes of `record`); the
     // position moves to it along `keyNumber` and its key value goes to
     // `keyOut`. An autoincrement field holding 0 takes one more than the

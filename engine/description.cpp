@@ -21,7 +21,8 @@ bool oneOf(std::uint16_t length, std::initializer_list<std::uint16_t> lengths) {
     return false;
 }
 
-// Works out how one segment compares from its flags and extended type.
+}  // namespace
+
 std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
     if ((seg.flags & ~supportedKeyFlags) != 0) return status::invalidKeyFlags;
     const bool binary = (seg.flags & keyflag::binary) != 0;
@@ -93,8 +94,6 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
     if (collated && (seg.flags & keyflag::caseInsensitive) != 0) return status::invalidKeyFlags;
     return status::ok;
 }
-
-}  // namespace
 
 std::size_t FileDescription::segmentCount() const {
     std::size_t n = 0;

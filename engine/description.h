@@ -70,6 +70,11 @@ struct FileDescription {
     }
 };
 
+// How a segment with `seg.flags` and `seg.extendedType` compares, as Create
+// takes it. Statuses: 45 flags the engine does not keep; 49 an extended
+// type it cannot order; 29 a length the type does not have.
+std::int16_t segmentType(const KeySegment& seg, SegmentType& type);
+
 // Reads and checks a creation description from the first `size` bytes of
 // `bytes`. Its length follows from the number of keys (byte 4; byte 5 is the
 // file version of a Stat answer and is ignored, so a Stat answer is a valid

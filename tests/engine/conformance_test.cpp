@@ -1007,6 +1007,177 @@ TEST_P(Conformance, FindPercentageOfAKeyValueAndOfAPosition) {
     EXPECT_EQ(b.call(45, sizeof b.data, -1), 43);
 }
 
+// ---- Get Next Extended (36), Get Previous Extended (37), Step Next
+// Extended (38), Step Previous Extended (39): a descriptor in the data
+// buffer (length, "EG" to start after the position or "UC" at it; a filter:
+// maximum reject count, terms of key type, field length, offset, comparison
+// 1-6 (+32 case-insensitive, +64 against another field), connector 0 last,
+// 1 AND, 2 OR, value; an extractor: records wanted, fields as length and
+// offset). The answer: the number of records, then for each its extracted
+// length, its 4-byte position and the fields. Status 9: the end came first,
+// 60: the reject count was reached (both with the records found so far),
+// 62: an incorrect descriptor. The last record looked at is the position.
+
+struct Term {
+    std::uint8_t type;
+    std::uint16_t length, offset;
+    std::uint8_t comparison, connector;
+    std::string value;  // or, with +64 in the comparison, the other field's offset
+};
+
+std::string descriptor(const char* signature, std::uint16_t maxReject,
+                       const std::vector<Term>& terms, std::uint16_t records,
+                       const std::vector<std::pair<std::uint16_t, std::uint16_t>>& fields) {
+    std::string d(4, '\0');
+    d[2] = signature[0];
+    d[3] = signature[1];
+    auto u16 = [&](std::uint16_t v) {
+        d += static_cast<char>(v & 0xFF);
+        d += static_cast<char>(v >> 8);
+    };
+    u16(maxReject);
+    u16(static_cast<std::uint16_t>(terms.size()));
+    for (const Term& t : terms) {
+        d += static_cast<char>(t.type);
+        u16(t.length);
+        u16(t.offset);
+        d += static_cast<char>(t.comparison);
+        d += static_cast<char>(t.connector);
+        d += t.value;
+    }
+    u16(records);
+    u16(static_cast<std::uint16_t>(fields.size()));
+    for (const auto& [length, offset] : fields) {
+        u16(length);
+        u16(offset);
+    }
+    coding::putU16(coding::bytes(d), static_cast<std::uint16_t>(d.size()));
+    return d;
+}
+
+// Sends `d` with operation `op`; the numbers (first 4 bytes extracted) of
+// the records answered.
+std::int16_t extendedRead(Btr& b, std::uint16_t op, std::int8_t keyNumber, const std::string& d,
+                          std::vector<std::int32_t>& numbers, std::uint32_t offered = 1536) {
+    std::memcpy(b.data, d.data(), d.size());
+    const std::int16_t st = b.call(op, offered, keyNumber);
+    numbers.clear();
+    if (b.length < 2) return st;
+    const std::uint16_t count = coding::getU16(b.data);
+    std::size_t at = 2;
+    for (std::uint16_t i = 0; i < count && at + 6 <= b.length; ++i) {
+        const std::uint16_t length = coding::getU16(b.data + at);
+        numbers.push_back(coding::getI32(b.data + at + 6));
+        at += 6 + length;
+    }
+    EXPECT_EQ(at, b.length);
+    return st;
+}
+
+TEST_P(Conformance, GetNextAndPreviousExtendedFilterAndExtract) {
+    Btr b;
+    fill(b, {50, 10, 90, 30, 70, 20, 60, 40, 100, 80});
+    const Term even{0, 4, 4, 1, 0, "EVEN"};
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> number{{4, 0}};
+    std::vector<std::int32_t> got;
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);  // 10
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("EG", 0, {even}, 3, number), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{20, 40, 60}));
+    // The position is the last record looked at.
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 70);
+    // "UC" takes the record at the position first.
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("UC", 0, {even}, 2, number), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{80, 100}));
+    // The end first: 9, with what was found.
+    ASSERT_EQ(b.get(opGetEqual, 0, le32(50)), 0);
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("EG", 0, {even}, 10, number), got), 9);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{60, 80, 100}));
+    // Backwards along the key, a case-insensitive value (+32) and an OR.
+    ASSERT_EQ(b.get(opGetLast, 0), 0);
+    const std::vector<Term> oddOrTen = {{0, 4, 4, 1 + 32, 2, "odd "}, {1, 4, 0, 1, 0, le32(20)}};
+    EXPECT_EQ(extendedRead(b, 37, 0, descriptor("EG", 0, oddOrTen, 4, number), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{90, 70, 50, 30}));
+    // An integer range with AND; the reject count reached: 60.
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);
+    const std::vector<Term> above = {{1, 4, 0, 2, 1, le32(15)}, {1, 4, 0, 6, 0, le32(35)}};
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("EG", 0, above, 5, number), got), 9);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{20, 30}));
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);
+    EXPECT_EQ(
+        extendedRead(b, 36, 0, descriptor("EG", 2, {{1, 4, 0, 2, 0, le32(1000)}}, 1, number), got),
+        60);
+    EXPECT_TRUE(got.empty());
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 40);  // 20 and 30 were looked at
+    // Along another key than the position's: 7.
+    EXPECT_EQ(extendedRead(b, 36, 1, descriptor("EG", 0, {even}, 1, number), got), 7);
+}
+
+TEST_P(Conformance, StepExtendedGoesInPhysicalOrderAndComparesFields) {
+    Btr b;
+    ASSERT_EQ(b.open(path), 0);
+    // The group equals the payload's first 4 bytes in 2 and 4 only.
+    ASSERT_EQ(b.insert(rec(1, "AAAA", "BBBB")), 0);
+    ASSERT_EQ(b.insert(rec(4, "CCCC", "CCCC")), 0);
+    ASSERT_EQ(b.insert(rec(3, "DDDD", "EEEE")), 0);
+    ASSERT_EQ(b.insert(rec(2, "FFFF", "FFFF")), 0);
+    // Against another field (+64): the term gives the other field's offset.
+    std::string at8(2, '\0');
+    coding::putU16(coding::bytes(at8), 8);
+    const Term same{0, 4, 4, 1 + 64, 0, at8};
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> fields{{4, 0}, {4, 8}};
+    std::vector<std::int32_t> got;
+    ASSERT_EQ(b.call(opStepFirst, sizeof b.data, 0), 0);
+    EXPECT_EQ(extendedRead(b, 38, 0, descriptor("UC", 0, {same}, 5, fields), got), 9);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{4, 2}));
+    // Each record: 8 bytes extracted, its position, the two fields.
+    ASSERT_EQ(b.call(opStepLast, sizeof b.data, 0), 0);
+    EXPECT_EQ(extendedRead(b, 39, 0, descriptor("EG", 0, {}, 2, fields), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{3, 4}));
+    EXPECT_EQ(coding::getU16(b.data + 2), 8u);
+    EXPECT_EQ(b.record().substr(8, 8), le32(3) + "EEEE");
+    const std::string position = b.record().substr(4, 4);
+    std::memcpy(b.data, position.data(), 4);
+    ASSERT_EQ(b.call(opGetDirect, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 3);
+}
+
+TEST_P(Conformance, ExtendedDescriptorRefusals) {
+    Btr b;
+    fill(b, {10, 20, 30});
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> number{{4, 0}};
+    std::vector<std::int32_t> got;
+    struct Case {
+        const char* what;
+        std::string d;
+        std::uint32_t offered;
+        std::int16_t status;
+    };
+    std::string cut = descriptor("EG", 0, {}, 1, number);
+    coding::putU16(coding::bytes(cut), 9);
+    const Case cases[] = {
+        {"no signature", descriptor("XX", 0, {}, 1, number), 1536, 62},
+        {"a length past the data buffer", descriptor("EG", 0, {}, 1, number), 10, 62},
+        {"a descriptor cut short", cut, 1536, 62},
+        {"a field past the record", descriptor("EG", 0, {}, 1, {{4, 22}}), 1536, 62},
+        {"comparison 7", descriptor("EG", 0, {{0, 4, 4, 7, 0, "EVEN"}}, 1, number), 1536, 62},
+        {"a last term with a connector", descriptor("EG", 0, {{0, 4, 4, 1, 1, "EVEN"}}, 1, number),
+         1536, 62},
+        {"an integer of 3 bytes", descriptor("EG", 0, {{1, 3, 0, 1, 0, "abc"}}, 1, number), 1536,
+         62},
+        {"no record wanted", descriptor("EG", 0, {}, 0, number), 1536, 62},
+        {"an answer longer than the buffer", descriptor("EG", 0, {}, 200, {{24, 0}}), 1536, 22},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(extendedRead(b, 36, 0, c.d, got, c.offered), c.status) << c.what;
+    }
+    // Nothing moved: Get Next goes on from 10.
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 20);
+}
+
 // ---- An alternate collating sequence given in the description; status 48.
 
 TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
