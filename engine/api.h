@@ -81,6 +81,7 @@ inline constexpr std::uint16_t getNextExtended = 36;
 inline constexpr std::uint16_t getPreviousExtended = 37;
 inline constexpr std::uint16_t stepNextExtended = 38;
 inline constexpr std::uint16_t stepPreviousExtended = 39;
+inline constexpr std::uint16_t insertExtended = 40;
 inline constexpr std::uint16_t getByPercentage = 44;
 inline constexpr std::uint16_t findPercentage = 45;
 

@@ -315,6 +315,7 @@ std::int16_t dispatch(Call& c) {
         case op::getPreviousExtended:
         case op::stepNextExtended:
         case op::stepPreviousExtended:
+        case op::insertExtended:
         case op::unlock: break;
         default: return status::invalidOperation;
     }
@@ -351,6 +352,12 @@ std::int16_t dispatch(Call& c) {
         case op::getPreviousExtended: return getExtended(c, *file, false, false);
         case op::stepNextExtended: return getExtended(c, *file, true, true);
         case op::stepPreviousExtended: return getExtended(c, *file, true, false);
+        case op::insertExtended:
+            c.returnsData = true;
+            if (c.key == nullptr) return status::keyBufferMissing;
+            if (c.data == nullptr) return status::dataBufferTooShort;
+            return file->insertExtended(c.data, c.offered, c.keyNumber, c.key, c.keyLength,
+                                        c.returned);
         case op::stat:
             c.returnsData = true;
             if (c.data == nullptr) return status::dataBufferTooShort;

@@ -573,8 +573,47 @@ std::int16_t DataFile::unchanged(const unsigned char* stored) const {
     return status::ok;
 }
 
+std::int16_t DataFile::insertExtended(unsigned char* data, std::uint32_t offered, int keyNumber,
+                                      unsigned char* keyOut, std::uint8_t keyLength,
+                                      std::uint32_t& returned) {
+    returned = 0;
+    if (readOnly_) return status::accessDenied;
+    if (offered < 2) return status::dataBufferTooShort;
+    const std::uint16_t count = coding::getU16(data);
+    // Every length is checked before anything is stored.
+    std::vector<std::pair<std::size_t, std::uint16_t>> records;  // offset, length
+    std::size_t at = 2;
+    for (std::uint16_t i = 0; i < count; ++i) {
+        if (offered - at < 2) return status::dataBufferTooShort;
+        const std::uint16_t length = coding::getU16(data + at);
+        at += 2;
+        if (offered - at < length || length < recordLength_) return status::dataBufferTooShort;
+        records.emplace_back(at, length);
+        at += length;
+    }
+    if (2 + std::size_t{4} * count > offered) return status::dataBufferTooShort;
+    std::vector<unsigned char> record(recordLength_);
+    std::vector<RowId> stored;
+    std::int16_t result = status::ok;
+    for (const auto& [offset, length] : records) {
+        std::copy(data + offset, data + offset + recordLength_, record.begin());
+        RowId id = 0;
+        result = insert(record.data(), recordLength_, keyNumber, keyOut, keyLength, &id);
+        if (result != status::ok) break;
+        stored.push_back(id);
+    }
+    coding::putU16(data, static_cast<std::uint16_t>(stored.size()));
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const auto address = static_cast<std::uint32_t>(stored[i]);
+        coding::putU16(data + 2 + 4 * i, static_cast<std::uint16_t>(address >> 16));
+        coding::putU16(data + 4 + 4 * i, static_cast<std::uint16_t>(address & 0xFFFF));
+    }
+    returned = static_cast<std::uint32_t>(2 + 4 * stored.size());
+    return result;
+}
+
 std::int16_t DataFile::insert(unsigned char* record, std::uint32_t length, int keyNumber,
-                              unsigned char* keyOut, std::uint8_t keyLength) {
+                              unsigned char* keyOut, std::uint8_t keyLength, RowId* inserted) {
     if (readOnly_) return status::accessDenied;
     const bool dataOnly = keyCount_ == 0;
     const bool keepPosition = keyNumber == noCurrencyChange;
@@ -599,6 +638,7 @@ std::int16_t DataFile::insert(unsigned char* record, std::uint32_t length, int k
         numbered = recordBuffer_;
     }
     returnAutoIncrements(record);
+    if (inserted != nullptr) *inserted = id;
     if (keepPosition) return status::ok;
     if (dataOnly) {
         placeOn(-1, id, recordBuffer_.data(), nullptr);

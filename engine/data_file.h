@@ -146,7 +146,19 @@ public:
     // without duplicates already holds the value (nothing stored); 85 another process kept the file
     // busy too long; 5 also when an autoincrement field has no next value.
     std::int16_t insert(unsigned char* record, std::uint32_t length, int keyNumber,
-                        unsigned char* keyOut, std::uint8_t keyLength);
+                        unsigned char* keyOut, std::uint8_t keyLength, RowId* inserted = nullptr);
+
+    // Insert Extended: the records in `data` (a 2-byte count, then each
+    // record after its 2-byte length), each stored as insert stores one,
+    // in order, until one fails; the answer replaces them in `data`: the
+    // number stored, then the 4-byte address of each (`returned` bytes).
+    // The position is the last record stored, along `keyNumber` as insert.
+    // Statuses: insert's for the record that failed (those before it
+    // stay); 22 when a length runs past `offered`, a record is shorter
+    // than the record length, or the answer does not fit (nothing stored).
+    std::int16_t insertExtended(unsigned char* data, std::uint32_t offered, int keyNumber,
+                                unsigned char* keyOut, std::uint8_t keyLength,
+                                std::uint32_t& returned);
 
     // Replaces the record at the position, as insert otherwise (an
     // autoincrement field holding 0 takes the next value). Statuses as

@@ -1178,6 +1178,59 @@ TEST_P(Conformance, ExtendedDescriptorRefusals) {
     EXPECT_EQ(numberOf(b), 20);
 }
 
+// ---- Insert Extended (40): the data buffer holds the number of records,
+// then each record after its 2-byte length; they are inserted in order until
+// one fails (its status returned, the ones before it stored). The answer:
+// the number inserted, then the 4-byte position of each. The position is the
+// last record inserted, along the key number given.
+
+std::string batch(const std::vector<std::string>& records) {
+    std::string b(2, '\0');
+    coding::putU16(coding::bytes(b), static_cast<std::uint16_t>(records.size()));
+    for (const std::string& r : records) {
+        std::string length(2, '\0');
+        coding::putU16(coding::bytes(length), static_cast<std::uint16_t>(r.size()));
+        b += length + r;
+    }
+    return b;
+}
+
+TEST_P(Conformance, InsertExtendedStoresRecordsInOrderUntilOneFails) {
+    Btr b;
+    fill(b, {10, 20});
+    std::string in = batch({rec(5, "ODD"), rec(15, "ODD"), rec(25, "ODD")});
+    std::memcpy(b.data, in.data(), in.size());
+    ASSERT_EQ(b.call(40, static_cast<std::uint32_t>(in.size()), 0), 0);
+    ASSERT_EQ(b.length, 2u + 3 * 4);
+    EXPECT_EQ(coding::getU16(b.data), 3u);
+    const std::string second = b.record().substr(6, 4);
+    // The position is the last record, along key 0.
+    EXPECT_EQ(b.keyBytes(4), le32(25));
+    ASSERT_EQ(b.call(opGetPrevious, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 20);
+    std::memcpy(b.data, second.data(), 4);
+    ASSERT_EQ(b.call(opGetDirect, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 15);
+    EXPECT_EQ(b.recordCount(), 5u);
+    // A duplicate stops the batch: 5, the record before it stays.
+    in = batch({rec(35, "ODD"), rec(10, "EVEN"), rec(45, "ODD")});
+    std::memcpy(b.data, in.data(), in.size());
+    EXPECT_EQ(b.call(40, static_cast<std::uint32_t>(in.size()), 0), 5);
+    EXPECT_EQ(b.length, 2u + 4);
+    EXPECT_EQ(coding::getU16(b.data), 1u);
+    EXPECT_EQ(b.get(opGetEqual, 0, le32(35)), 0);
+    EXPECT_EQ(b.get(opGetEqual, 0, le32(45)), 4);
+    // A count past the data given, or a record shorter than the record
+    // length: 22, nothing stored.
+    in = batch({rec(55, "ODD"), rec(65, "ODD")});
+    std::memcpy(b.data, in.data(), in.size());
+    EXPECT_EQ(b.call(40, static_cast<std::uint32_t>(in.size() - 1), 0), 22);
+    in = batch({rec(55, "ODD"), rec(65, "ODD").substr(0, 20)});
+    std::memcpy(b.data, in.data(), in.size());
+    EXPECT_EQ(b.call(40, static_cast<std::uint32_t>(in.size()), 0), 22);
+    EXPECT_EQ(b.recordCount(), 6u);
+}
+
 // ---- An alternate collating sequence given in the description; status 48.
 
 TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {
