@@ -77,6 +77,13 @@ inline constexpr std::uint16_t reset = 28;
 inline constexpr std::uint16_t stepFirst = 33;
 inline constexpr std::uint16_t stepLast = 34;
 inline constexpr std::uint16_t stepPrevious = 35;
+inline constexpr std::uint16_t getNextExtended = 36;
+inline constexpr std::uint16_t getPreviousExtended = 37;
+inline constexpr std::uint16_t stepNextExtended = 38;
+inline constexpr std::uint16_t stepPreviousExtended = 39;
+inline constexpr std::uint16_t insertExtended = 40;
+inline constexpr std::uint16_t getByPercentage = 44;
+inline constexpr std::uint16_t findPercentage = 45;
 
 // Biases added to an operation code. getKeyBias turns a Get into its
 // key-only form (the key buffer is filled, no record is read); the lock
@@ -105,6 +112,15 @@ inline constexpr int unlockAllMultiple = -2;
 // A record's physical address (Get Position, Get Direct, Unlock): 4 bytes,
 // the more significant 16-bit word first, each word little-endian.
 inline constexpr std::uint32_t addressSize = 4;
+
+// Get by Percentage, Find Percentage: a percentage in hundredths, 0 (the
+// start of the key or file) to maxPercentage (its end), little-endian in
+// the first 2 bytes of the data buffer (Find Percentage answers 4 bytes,
+// the upper two zero); key number -1: physical order. Both need a data
+// buffer of at least percentageBufferSize bytes.
+inline constexpr std::uint16_t maxPercentage = 10000;
+inline constexpr std::uint32_t percentageBufferSize = 4;
+inline constexpr int physicalPercentage = -1;
 
 // Version: its answer, 5 bytes: version (16 bits), revision (16 bits) and a
 // platform letter.
@@ -156,8 +172,10 @@ inline constexpr std::int16_t accessDenied = 46;          // a write on a file o
 inline constexpr std::int16_t invalidCollation = 48;      // the alternate collating sequence
 inline constexpr std::int16_t invalidKeyType = 49;  // an extended type the engine cannot order
 inline constexpr std::int16_t fileExists = 59;
-inline constexpr std::int16_t conflict = 80;   // the record changed since it was read
-inline constexpr std::int16_t lockError = 81;  // Unlock of a lock not held
+inline constexpr std::int16_t rejectCountReached = 60;   // an extended read gave up
+inline constexpr std::int16_t incorrectDescriptor = 62;  // an extended read's descriptor
+inline constexpr std::int16_t conflict = 80;             // the record changed since it was read
+inline constexpr std::int16_t lockError = 81;            // Unlock of a lock not held
 inline constexpr std::int16_t recordLocked = 84;
 inline constexpr std::int16_t fileLocked = 85;
 inline constexpr std::int16_t fileTableFull = 86;
@@ -198,6 +216,8 @@ constexpr const char* statusName(std::int16_t s) {
         case status::invalidCollation: return "invalid alternate collating sequence";
         case status::invalidKeyType: return "invalid key type";
         case status::fileExists: return "file already exists";
+        case status::rejectCountReached: return "reject count reached";
+        case status::incorrectDescriptor: return "incorrect descriptor";
         case status::conflict: return "record changed since it was read";
         case status::lockError: return "lock error";
         case status::recordLocked: return "record locked";
@@ -229,6 +249,7 @@ inline constexpr std::size_t length = 2;            // 16 bits
 inline constexpr std::size_t flags = 4;             // 16 bits
 inline constexpr std::size_t distinctValues = 6;    // 32 bits, Stat only
 inline constexpr std::size_t extendedType = 10;     // 8 bits
+inline constexpr std::size_t nullValue = 11;        // 8 bits: the null byte of a null key
 inline constexpr std::size_t keyNumber = 14;        // 8 bits, Stat: the key of the segment
 inline constexpr std::size_t collationNumber = 15;  // 8 bits: its alternate collating sequence
 }  // namespace segspec
@@ -238,6 +259,9 @@ namespace keyflag {
 inline constexpr std::uint16_t duplicates = 0x0001;
 inline constexpr std::uint16_t modifiable = 0x0002;
 inline constexpr std::uint16_t binary = 0x0004;
+// A null key leaves out of its index the records whose key is null: with
+// nullKey, when every segment holds only its null byte; with manualKey
+// (the any-segment null key), when any segment does.
 inline constexpr std::uint16_t nullKey = 0x0008;
 inline constexpr std::uint16_t segmented = 0x0010;  // another segment of this key follows
 inline constexpr std::uint16_t alternateCollation = 0x0020;
@@ -264,8 +288,9 @@ inline constexpr std::uint8_t bfloat = 9;         // Microsoft binary format, 4 
 inline constexpr std::uint8_t lstring = 10;       // length byte, then the characters
 inline constexpr std::uint8_t zstring = 11;       // characters up to a zero byte
 inline constexpr std::uint8_t unsignedBinary = 14;
-inline constexpr std::uint8_t currency = 19;   // signed 64-bit integer
-inline constexpr std::uint8_t timestamp = 20;  // unsigned 64-bit integer
+inline constexpr std::uint8_t autoIncrement = 15;  // signed, 2, 4 or 8 bytes; 0 on Insert: the next
+inline constexpr std::uint8_t currency = 19;       // signed 64-bit integer
+inline constexpr std::uint8_t timestamp = 20;      // unsigned 64-bit integer
 }  // namespace keytype
 
 // An alternate collating sequence in a description and a Stat answer: after

@@ -204,6 +204,38 @@ std::int16_t getDirect(Call& c, DataFile& file) {
     return st;
 }
 
+std::int16_t getByPercentage(Call& c, DataFile& file) {
+    c.returnsData = true;
+    if (c.data == nullptr || c.offered < percentageBufferSize) return status::dataBufferTooShort;
+    if (c.keyNumber != physicalPercentage && c.key == nullptr) return status::keyBufferMissing;
+    ReadBuffers io = readBuffers(c);
+    const std::int16_t st = file.getByPercentage(coding::getU16(c.data), c.keyNumber, io, c.lock);
+    c.returned = io.returned;
+    return st;
+}
+
+std::int16_t findPercentage(Call& c, DataFile& file) {
+    c.returnsData = true;
+    if (c.data == nullptr || c.offered < percentageBufferSize) return status::dataBufferTooShort;
+    if (c.keyNumber != physicalPercentage && c.key == nullptr) return status::keyBufferMissing;
+    std::uint16_t percentage = 0;
+    const std::uint32_t address = c.keyNumber == physicalPercentage ? getAddress(c.data) : 0;
+    if (const std::int16_t st =
+            file.findPercentage(c.keyNumber, c.key, c.keyLength, address, percentage);
+        st != status::ok) {
+        return st;
+    }
+    coding::putU32(c.data, percentage);
+    c.returned = percentageBufferSize;
+    return status::ok;
+}
+
+std::int16_t getExtended(Call& c, DataFile& file, bool physical, bool forward) {
+    c.returnsData = true;
+    if (c.data == nullptr) return status::dataBufferTooShort;
+    return file.getExtended(physical, forward, c.keyNumber, c.data, c.offered, c.returned);
+}
+
 std::int16_t unlock(Call& c, DataFile& file) {
     if (c.keyNumber >= 0) return file.unlock(DataFile::UnlockWhat::Single);
     if (c.keyNumber == unlockAllMultiple) return file.unlock(DataFile::UnlockWhat::AllMultiple);
@@ -214,7 +246,7 @@ std::int16_t unlock(Call& c, DataFile& file) {
 
 bool isRead(std::uint16_t operation) {
     return (operation >= op::getEqual && operation <= op::getLast) || operation == op::getDirect ||
-           operation == op::stepNext ||
+           operation == op::getByPercentage || operation == op::stepNext ||
            (operation >= op::stepFirst && operation <= op::stepPrevious);
 }
 
@@ -277,6 +309,13 @@ std::int16_t dispatch(Call& c) {
         case op::stepFirst:
         case op::stepLast:
         case op::stepPrevious:
+        case op::getByPercentage:
+        case op::findPercentage:
+        case op::getNextExtended:
+        case op::getPreviousExtended:
+        case op::stepNextExtended:
+        case op::stepPreviousExtended:
+        case op::insertExtended:
         case op::unlock: break;
         default: return status::invalidOperation;
     }
@@ -307,6 +346,18 @@ std::int16_t dispatch(Call& c) {
         case op::stepNext: return stepRecord(c, *file, Step::Next);
         case op::stepPrevious: return stepRecord(c, *file, Step::Previous);
         case op::unlock: return unlock(c, *file);
+        case op::getByPercentage: return getByPercentage(c, *file);
+        case op::findPercentage: return findPercentage(c, *file);
+        case op::getNextExtended: return getExtended(c, *file, false, true);
+        case op::getPreviousExtended: return getExtended(c, *file, false, false);
+        case op::stepNextExtended: return getExtended(c, *file, true, true);
+        case op::stepPreviousExtended: return getExtended(c, *file, true, false);
+        case op::insertExtended:
+            c.returnsData = true;
+            if (c.key == nullptr) return status::keyBufferMissing;
+            if (c.data == nullptr) return status::dataBufferTooShort;
+            return file->insertExtended(c.data, c.offered, c.keyNumber, c.key, c.keyLength,
+                                        c.returned);
         case op::stat:
             c.returnsData = true;
             if (c.data == nullptr) return status::dataBufferTooShort;
@@ -349,4 +400,27 @@ extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALL(uint16_t operation,
     const int16_t st = engine::dispatch(call);
     if (call.returnsData && dataLength != nullptr) *dataLength = call.returned;
     return st;
+}
+
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
+BTRCALL32(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+          void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
+    return BTRCALL(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
+                   keyNumber);
+}
+
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
+BTRCALLID(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+          void* keyBuffer, uint8_t keyLength, int8_t keyNumber, void* clientId) {
+    // Every client identifier is the process's one client (btrcall.h).
+    static_cast<void>(clientId);
+    return BTRCALL(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
+                   keyNumber);
+}
+
+extern "C" NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV
+BTRCALLID32(uint16_t operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+            void* keyBuffer, uint8_t keyLength, int8_t keyNumber, void* clientId) {
+    return BTRCALLID(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
+                     keyNumber, clientId);
 }

@@ -46,6 +46,26 @@ NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALL(uint16_t operation, void* posi
                                                   void* keyBuffer, uint8_t keyLength,
                                                   int8_t keyNumber);
 
+/* The other entries of the documented API, for programs that import them:
+ * BTRCALL32 is BTRCALL under another name. BTRCALLID and BTRCALLID32 take a
+ * client identifier last (16 bytes: 12 of the application's, a 2-byte
+ * service agent and a 2-byte client number); every client identifier is
+ * served as the process's one client, as BTRCALL serves it: one
+ * transaction, the same position blocks, and Reset and Stop end the work
+ * of all of them. A null client identifier is taken as BTRCALL's call. */
+NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALL32(uint16_t operation, void* positionBlock,
+                                                    void* dataBuffer, uint32_t* dataLength,
+                                                    void* keyBuffer, uint8_t keyLength,
+                                                    int8_t keyNumber);
+NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALLID(uint16_t operation, void* positionBlock,
+                                                    void* dataBuffer, uint32_t* dataLength,
+                                                    void* keyBuffer, uint8_t keyLength,
+                                                    int8_t keyNumber, void* clientId);
+NUBO_BTRCALL_EXPORT int NUBO_BTRCALL_CONV BTRCALLID32(uint16_t operation, void* positionBlock,
+                                                      void* dataBuffer, uint32_t* dataLength,
+                                                      void* keyBuffer, uint8_t keyLength,
+                                                      int8_t keyNumber, void* clientId);
+
 #ifdef __cplusplus
 }
 #endif

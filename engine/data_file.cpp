@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/extended.h"
 #include "engine/key_codec.h"
 #include "engine/settings.h"
 #include "platform/coding.h"
@@ -32,6 +33,24 @@ Seek seekFor(GetOp op) {
 bool readsNoValue(GetOp op) {
     return op == GetOp::Next || op == GetOp::Previous || op == GetOp::First || op == GetOp::Last;
 }
+
+// The magnitude of a signed little-endian field of `n` bytes (2, 4 or 8).
+std::uint64_t magnitude(const unsigned char* p, std::size_t n) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    const unsigned bits = static_cast<unsigned>(8 * n);
+    if (((v >> (bits - 1)) & 1) == 0) return v;
+    const std::uint64_t mask = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+    return (~v + 1) & mask;
+}
+
+bool allZero(const unsigned char* p, std::size_t n) {
+    return std::all_of(p, p + n, [](unsigned char c) { return c == 0; });
+}
+
+// An autoincrement write that lost its number to another process tries
+// again this often with a fresh one.
+constexpr int autoIncrementAttempts = 16;
 
 }  // namespace
 
@@ -62,6 +81,22 @@ DataFile::DataFile(std::unique_ptr<Table> table, bool readOnly)
         offset += key.length;
     }
     keyBuffer_.assign(offset, 0);
+    for (std::size_t k = 0; k < keyCount_; ++k) {
+        for (std::size_t n = 0; n < d.keys[k].segments.size(); ++n) {
+            const KeySegment& seg = d.keys[k].segments[n];
+            if (seg.type != SegmentType::AutoIncrement) continue;
+            auto it = std::find_if(autoFields_.begin(), autoFields_.end(),
+                                   [&](const AutoField& f) { return f.position == seg.position; });
+            if (it == autoFields_.end()) {
+                autoFields_.push_back({seg.position, seg.length, -1, false});
+                it = autoFields_.end() - 1;
+            }
+            if (n == 0 && it->key < 0) {
+                it->key = static_cast<int>(k);
+                it->descending = seg.descending;
+            }
+        }
+    }
     recordBuffer_.assign(recordLength_, 0);
     statTemplate_ = statAnswer(d, 0);
 }
@@ -77,12 +112,67 @@ bool DataFile::keyFits(int keyNumber, std::uint8_t keyLength) const {
     return keyLength >= table_->description().keys[static_cast<std::size_t>(keyNumber)].length;
 }
 
-void DataFile::takeRecord(const unsigned char* record) {
-    std::copy(record, record + recordLength_, recordBuffer_.begin());
+void DataFile::encodeKeys() {
     const FileDescription& d = table_->description();
     for (std::size_t k = 0; k < keyCount_; ++k) {
         encodeRecordKey(d.keys[k], recordBuffer_.data(), keyBuffer_.data() + keyOffsets_[k]);
     }
+}
+
+std::int16_t DataFile::highestAutoIncrement(std::size_t field, std::uint64_t& out) {
+    const AutoField& f = autoFields_[field];
+    out = 0;
+    FoundRow row;
+    if (f.key >= 0) {
+        // Along the key it leads, the highest value is at one end.
+        const std::int16_t st =
+            table_->seek(static_cast<std::size_t>(f.key), f.descending ? Seek::First : Seek::Last,
+                         nullptr, 0, row);
+        if (st != status::ok) return st;
+        if (row.found) out = magnitude(row.record + f.position, f.length);
+        return status::ok;
+    }
+    // A field that leads no key: every record is looked at.
+    RowId from = 0;
+    for (Step how = Step::First;; how = Step::Next) {
+        if (const std::int16_t st = table_->step(how, from, row); st != status::ok) return st;
+        if (!row.found) return status::ok;
+        out = std::max(out, magnitude(row.record + f.position, f.length));
+        from = row.id;
+    }
+}
+
+std::int16_t DataFile::assignAutoIncrements(bool& assigned) {
+    assigned = false;
+    for (std::size_t i = 0; i < autoFields_.size(); ++i) {
+        const AutoField& f = autoFields_[i];
+        unsigned char* field = recordBuffer_.data() + f.position;
+        if (!allZero(field, f.length)) continue;
+        std::uint64_t highest = 0;
+        if (const std::int16_t st = highestAutoIncrement(i, highest); st != status::ok) return st;
+        const std::uint64_t limit = (std::uint64_t{1} << (8 * f.length - 1)) - 1;
+        if (highest >= limit) return status::duplicateKey;
+        const std::uint64_t next = highest + 1;
+        for (std::size_t b = 0; b < f.length; ++b) {
+            field[b] = static_cast<unsigned char>(next >> (8 * b));
+        }
+        assigned = true;
+    }
+    return status::ok;
+}
+
+void DataFile::returnAutoIncrements(unsigned char* record) const {
+    for (const AutoField& f : autoFields_) {
+        std::copy(recordBuffer_.begin() + f.position, recordBuffer_.begin() + f.position + f.length,
+                  record + f.position);
+    }
+}
+
+std::int16_t DataFile::prepareWrite(const unsigned char* record, bool& retry) {
+    std::copy(record, record + recordLength_, recordBuffer_.begin());
+    if (const std::int16_t st = assignAutoIncrements(retry); st != status::ok) return st;
+    encodeKeys();
+    return status::ok;
 }
 
 void DataFile::placeOn(int keyNumber, RowId id, const unsigned char* record,
@@ -96,7 +186,8 @@ void DataFile::placeOn(int keyNumber, RowId id, const unsigned char* record,
         return;
     }
     const KeySpec& key = table_->description().keys[static_cast<std::size_t>(keyNumber)];
-    position_.logical = true;
+    // A record out of the key's index has no place along it to step from.
+    position_.logical = !keyIsNull(key, record);
     position_.key = keyNumber;
     position_.encodedKey.assign(reinterpret_cast<const char*>(encoded), key.length);
 }
@@ -241,6 +332,194 @@ std::int16_t DataFile::step(Step how, ReadBuffers& io, LockRequest lock) {
     return deliver(row, -1, io, lock);
 }
 
+std::int16_t DataFile::rowsAlong(std::size_t k, std::uint64_t& out) {
+    out = 0;
+    if (table_->description().keys[k].nulls == NullKey::None) {
+        std::uint32_t count = 0;
+        const std::int16_t st = table_->count(count);
+        out = count;
+        return st;
+    }
+    FoundRow last;
+    if (const std::int16_t st = table_->seek(k, Seek::Last, nullptr, 0, last); st != status::ok) {
+        return st;
+    }
+    if (!last.found) return status::ok;
+    const std::string value(reinterpret_cast<const char*>(last.key),
+                            table_->description().keys[k].length);
+    const RowId id = last.id;
+    if (const std::int16_t st =
+            table_->rowsBefore(k, reinterpret_cast<const unsigned char*>(value.data()), id, out);
+        st != status::ok) {
+        return st;
+    }
+    ++out;
+    return status::ok;
+}
+
+std::int16_t DataFile::physicalEnds(RowId& first, RowId& last) {
+    first = last = 0;
+    FoundRow row;
+    if (const std::int16_t st = table_->step(Step::First, 0, row); st != status::ok) return st;
+    if (!row.found) return status::ok;
+    first = row.id;
+    if (const std::int16_t st = table_->step(Step::Last, 0, row); st != status::ok) return st;
+    last = row.found ? row.id : first;
+    return status::ok;
+}
+
+std::int16_t DataFile::getByPercentage(std::uint16_t percentage, int keyNumber, ReadBuffers& io,
+                                       LockRequest lock) {
+    io.returned = 0;
+    io.keyOnly = false;
+    if (percentage > maxPercentage) return status::invalidOperation;
+    FoundRow row;
+    if (keyNumber == physicalPercentage) {
+        RowId first = 0, last = 0;
+        if (const std::int16_t st = physicalEnds(first, last); st != status::ok) return st;
+        if (first == 0) return status::endOfFile;
+        // The address that far between the ends, and the first record at or after it.
+        const RowId target = first + static_cast<RowId>(static_cast<long double>(last - first) *
+                                                        percentage / maxPercentage);
+        if (const std::int16_t st = table_->step(Step::Next, target - 1, row); st != status::ok) {
+            return st;
+        }
+        if (!row.found) return status::endOfFile;
+        return deliver(row, -1, io, lock);
+    }
+    if (!isKey(keyNumber)) return status::invalidKeyNumber;
+    const auto k = static_cast<std::size_t>(keyNumber);
+    std::uint64_t rows = 0;
+    if (const std::int16_t st = rowsAlong(k, rows); st != status::ok) return st;
+    if (rows == 0) return status::endOfFile;
+    const auto n = static_cast<std::uint64_t>(
+        (static_cast<long double>(rows - 1) * percentage + maxPercentage / 2) / maxPercentage);
+    if (const std::int16_t st = table_->seekNth(k, n, row); st != status::ok) return st;
+    if (!row.found) return status::endOfFile;
+    return deliver(row, keyNumber, io, lock);
+}
+
+std::int16_t DataFile::findPercentage(int keyNumber, const unsigned char* keyValue,
+                                      std::uint8_t keyLength, std::uint32_t address,
+                                      std::uint16_t& percentage) {
+    percentage = 0;
+    auto scaled = [](std::uint64_t at, std::uint64_t span) {
+        return span == 0
+                   ? std::uint16_t{0}
+                   : static_cast<std::uint16_t>(std::min<std::uint64_t>(
+                         maxPercentage,
+                         static_cast<std::uint64_t>(static_cast<long double>(at) * maxPercentage /
+                                                    static_cast<long double>(span))));
+    };
+    if (keyNumber == physicalPercentage) {
+        FoundRow row;
+        if (address == 0) return status::invalidRecordAddress;
+        if (const std::int16_t st = table_->read(address, row); st != status::ok) return st;
+        if (!row.found) return status::invalidRecordAddress;
+        RowId first = 0, last = 0;
+        if (const std::int16_t st = physicalEnds(first, last); st != status::ok) return st;
+        percentage = scaled(static_cast<std::uint64_t>(static_cast<RowId>(address) - first),
+                            static_cast<std::uint64_t>(last - first));
+        return status::ok;
+    }
+    if (!isKey(keyNumber)) return status::invalidKeyNumber;
+    if (!keyFits(keyNumber, keyLength)) return status::keyBufferMissing;
+    const auto k = static_cast<std::size_t>(keyNumber);
+    encodeKeyValue(table_->description().keys[k], keyValue, searchBuffer_.data());
+    FoundRow row;
+    if (const std::int16_t st = table_->seek(k, Seek::Equal, searchBuffer_.data(), 0, row);
+        st != status::ok) {
+        return st;
+    }
+    if (!row.found) return status::keyValueNotFound;
+    const RowId id = row.id;
+    std::uint64_t before = 0, rows = 0;
+    if (const std::int16_t st = table_->rowsBefore(k, searchBuffer_.data(), id, before);
+        st != status::ok) {
+        return st;
+    }
+    if (const std::int16_t st = rowsAlong(k, rows); st != status::ok) return st;
+    percentage = scaled(before, rows > 0 ? rows - 1 : 0);
+    return status::ok;
+}
+
+std::int16_t DataFile::getExtended(bool physical, bool forward, int keyNumber, unsigned char* data,
+                                   std::uint32_t offered, std::uint32_t& returned) {
+    returned = 0;
+    if (!position_.established || (!physical && !position_.logical)) {
+        return status::noCurrentRecord;
+    }
+    if (!physical && keyNumber != position_.key) return status::differentKeyNumber;
+    ExtendedDescriptor d;
+    if (const std::int16_t st = parseExtendedDescriptor(data, offered, recordLength_, d);
+        st != status::ok) {
+        return st;
+    }
+    const auto k = static_cast<std::size_t>(physical ? 0 : position_.key);
+    // The last record looked at: where the next step starts.
+    RowId at = position_.id;
+    std::string atKey = position_.encodedKey;
+    std::string atRecord;
+    bool looked = false;
+    std::string answer(2, '\0');
+    std::uint16_t count = 0;
+    std::uint32_t rejects = 0;
+    std::int16_t result = status::ok;
+    bool current = d.fromCurrent && position_.onRecord;
+    for (;;) {
+        FoundRow row;
+        std::int16_t st = status::ok;
+        if (current) {
+            current = false;
+            st = table_->read(at, row);
+            if (st == status::ok && !row.found) continue;  // gone: go on from where it was
+        } else if (physical) {
+            st = table_->step(forward ? Step::Next : Step::Previous, at, row);
+        } else {
+            std::copy(atKey.begin(), atKey.end(), searchBuffer_.begin());
+            st = table_->seek(k, forward ? Seek::After : Seek::Before, searchBuffer_.data(), at,
+                              row);
+        }
+        if (st != status::ok) return st;
+        if (!row.found) {
+            result = status::endOfFile;
+            break;
+        }
+        looked = true;
+        at = row.id;
+        atRecord.assign(reinterpret_cast<const char*>(row.record), recordLength_);
+        if (!physical) {
+            const KeySpec& key = table_->description().keys[k];
+            if (row.key != nullptr) {
+                atKey.assign(reinterpret_cast<const char*>(row.key), key.length);
+            } else {
+                atKey.resize(key.length);
+                encodeRecordKey(key, row.record, coding::bytes(atKey));
+            }
+        }
+        if (filterMatches(d, row.record)) {
+            const std::size_t start = answer.size();
+            answer.resize(start + 6 + d.extractedLength);
+            unsigned char* p = coding::bytes(answer) + start;
+            coding::putU16(p, static_cast<std::uint16_t>(d.extractedLength));
+            coding::putU16(p + 2, static_cast<std::uint16_t>(static_cast<std::uint32_t>(at) >> 16));
+            coding::putU16(p + 4, static_cast<std::uint16_t>(at & 0xFFFF));
+            extractFields(d, row.record, p + 6);
+            if (++count == d.records) break;
+        } else if (d.maxReject != 0 && ++rejects >= d.maxReject) {
+            result = status::rejectCountReached;
+            break;
+        }
+    }
+    if (looked) {
+        placeOn(physical ? -1 : keyNumber, at, coding::bytes(atRecord), coding::bytes(atKey));
+    }
+    coding::putU16(coding::bytes(answer), count);
+    std::copy(answer.begin(), answer.end(), data);
+    returned = static_cast<std::uint32_t>(answer.size());
+    return result;
+}
+
 std::int16_t DataFile::getPosition(std::uint32_t& address) const {
     if (!position_.onRecord) return status::noCurrentRecord;
     address = static_cast<std::uint32_t>(position_.id);
@@ -294,8 +573,47 @@ std::int16_t DataFile::unchanged(const unsigned char* stored) const {
     return status::ok;
 }
 
-std::int16_t DataFile::insert(const unsigned char* record, std::uint32_t length, int keyNumber,
-                              unsigned char* keyOut, std::uint8_t keyLength) {
+std::int16_t DataFile::insertExtended(unsigned char* data, std::uint32_t offered, int keyNumber,
+                                      unsigned char* keyOut, std::uint8_t keyLength,
+                                      std::uint32_t& returned) {
+    returned = 0;
+    if (readOnly_) return status::accessDenied;
+    if (offered < 2) return status::dataBufferTooShort;
+    const std::uint16_t count = coding::getU16(data);
+    // Every length is checked before anything is stored.
+    std::vector<std::pair<std::size_t, std::uint16_t>> records;  // offset, length
+    std::size_t at = 2;
+    for (std::uint16_t i = 0; i < count; ++i) {
+        if (offered - at < 2) return status::dataBufferTooShort;
+        const std::uint16_t length = coding::getU16(data + at);
+        at += 2;
+        if (offered - at < length || length < recordLength_) return status::dataBufferTooShort;
+        records.emplace_back(at, length);
+        at += length;
+    }
+    if (2 + std::size_t{4} * count > offered) return status::dataBufferTooShort;
+    std::vector<unsigned char> record(recordLength_);
+    std::vector<RowId> stored;
+    std::int16_t result = status::ok;
+    for (const auto& [offset, length] : records) {
+        std::copy(data + offset, data + offset + recordLength_, record.begin());
+        RowId id = 0;
+        result = insert(record.data(), recordLength_, keyNumber, keyOut, keyLength, &id);
+        if (result != status::ok) break;
+        stored.push_back(id);
+    }
+    coding::putU16(data, static_cast<std::uint16_t>(stored.size()));
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const auto address = static_cast<std::uint32_t>(stored[i]);
+        coding::putU16(data + 2 + 4 * i, static_cast<std::uint16_t>(address >> 16));
+        coding::putU16(data + 4 + 4 * i, static_cast<std::uint16_t>(address & 0xFFFF));
+    }
+    returned = static_cast<std::uint32_t>(2 + 4 * stored.size());
+    return result;
+}
+
+std::int16_t DataFile::insert(unsigned char* record, std::uint32_t length, int keyNumber,
+                              unsigned char* keyOut, std::uint8_t keyLength, RowId* inserted) {
     if (readOnly_) return status::accessDenied;
     const bool dataOnly = keyCount_ == 0;
     const bool keepPosition = keyNumber == noCurrencyChange;
@@ -305,12 +623,22 @@ std::int16_t DataFile::insert(const unsigned char* record, std::uint32_t length,
     }
     if (length < recordLength_) return status::dataBufferTooShort;
     if (const std::int16_t st = joinTransaction(); st != status::ok) return st;
-    takeRecord(record);
     RowId id = 0;
-    if (const std::int16_t st = table_->insert(recordBuffer_.data(), keyBuffer_.data(), id);
-        st != status::ok) {
-        return st;
+    std::vector<unsigned char> numbered;
+    for (int attempt = 1;; ++attempt) {
+        bool retry = false;
+        if (const std::int16_t st = prepareWrite(record, retry); st != status::ok) return st;
+        const std::int16_t st = table_->insert(recordBuffer_.data(), keyBuffer_.data(), id);
+        if (st == status::ok) break;
+        // A 5 with the same numbers as the last attempt is a value held.
+        if (st != status::duplicateKey || !retry || attempt == autoIncrementAttempts ||
+            numbered == recordBuffer_) {
+            return st;
+        }
+        numbered = recordBuffer_;
     }
+    returnAutoIncrements(record);
+    if (inserted != nullptr) *inserted = id;
     if (keepPosition) return status::ok;
     if (dataOnly) {
         placeOn(-1, id, recordBuffer_.data(), nullptr);
@@ -322,7 +650,7 @@ std::int16_t DataFile::insert(const unsigned char* record, std::uint32_t length,
     return status::ok;
 }
 
-std::int16_t DataFile::update(const unsigned char* record, std::uint32_t length, int keyNumber,
+std::int16_t DataFile::update(unsigned char* record, std::uint32_t length, int keyNumber,
                               unsigned char* keyOut, std::uint8_t keyLength) {
     if (readOnly_) return status::accessDenied;
     const bool dataOnly = keyCount_ == 0;
@@ -335,7 +663,6 @@ std::int16_t DataFile::update(const unsigned char* record, std::uint32_t length,
     if (length < recordLength_) return status::dataBufferTooShort;
     if (table_->lockedElsewhere(position_.id)) return status::recordLocked;
     if (const std::int16_t st = joinTransaction(); st != status::ok) return st;
-    takeRecord(record);
     const FileDescription& d = table_->description();
     // The record as stored, not as last read: another process may have
     // changed it since.
@@ -353,11 +680,20 @@ std::int16_t DataFile::update(const unsigned char* record, std::uint32_t length,
         }
         return status::ok;
     };
-    if (const std::int16_t st =
+    std::vector<unsigned char> numbered;
+    for (int attempt = 1;; ++attempt) {
+        bool retry = false;
+        if (const std::int16_t st = prepareWrite(record, retry); st != status::ok) return st;
+        const std::int16_t st =
             table_->replace(position_.id, recordBuffer_.data(), keyBuffer_.data(), guard);
-        st != status::ok) {
-        return st;
+        if (st == status::ok) break;
+        if (st != status::duplicateKey || !retry || attempt == autoIncrementAttempts ||
+            numbered == recordBuffer_) {
+            return st;
+        }
+        numbered = recordBuffer_;
     }
+    returnAutoIncrements(record);
     // A single lock ends with the update of its record; multiple locks stay.
     if (singleLock_ == position_.id) unlock(UnlockWhat::Single);
     if (keepPosition || dataOnly) {
@@ -402,7 +738,7 @@ std::int16_t DataFile::stat(unsigned char* out, std::uint32_t offered, std::uint
     for (std::size_t k = 0; k < keyCount_; ++k) {
         // A key without duplicates has as many values as records.
         std::uint32_t distinct = count;
-        if (d.keys[k].duplicates) {
+        if (d.keys[k].duplicates || d.keys[k].nulls != NullKey::None) {
             if (const std::int16_t st = table_->distinctValues(k, distinct); st != status::ok) {
                 return st;
             }

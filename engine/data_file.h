@@ -106,25 +106,69 @@ public:
     std::int16_t getDirect(std::uint32_t address, int keyNumber, ReadBuffers& io,
                            LockRequest lock = {});
 
+    // Reads the record at `percentage` (hundredths, 0..10000) of key
+    // `keyNumber`'s order, or of physical order for key number -1 (by
+    // address between the first and the last record), and makes it the
+    // position as get or step would. Statuses: 1 a percentage above 10000;
+    // 6 no such key; 9 no record along the key or in the file; 22, 84, 93
+    // as get.
+    std::int16_t getByPercentage(std::uint16_t percentage, int keyNumber, ReadBuffers& io,
+                                 LockRequest lock = {});
+
+    // The percentage (hundredths) at which the first record with the key
+    // value `keyValue` stands in key `keyNumber`'s order, or for key number
+    // -1 the record at `address` in physical order. The position does not
+    // move. Statuses: 6 no such key; 21 a key length shorter than the key;
+    // 4 no record has the value; 43 no record at the address.
+    std::int16_t findPercentage(int keyNumber, const unsigned char* keyValue,
+                                std::uint8_t keyLength, std::uint32_t address,
+                                std::uint16_t& percentage);
+
+    // The extended reads (Get Next/Previous Extended along `keyNumber`,
+    // Step Next/Previous Extended when `physical`): from the position, the
+    // records the descriptor in `data` (engine/extended.h) filters, until it
+    // has the number it asks for; their fields, extracted, replace the
+    // descriptor in `data` (`returned` bytes). The last record looked at
+    // becomes the position. Statuses: 8 no position (along a key, for the
+    // Gets); 7 another key than the position's; 62 and 22 as
+    // parseExtendedDescriptor; 9 the end came first and 60 the reject count
+    // was reached, both with the records found so far.
+    std::int16_t getExtended(bool physical, bool forward, int keyNumber, unsigned char* data,
+                             std::uint32_t offered, std::uint32_t& returned);
+
     // Stores a new record (the first recordLength bytes of `record`); the
     // position moves to it along `keyNumber` and its key value goes to
-    // `keyOut`. Key number -1 (no currency change) stores the record and
-    // leaves the position and the key buffer as they were. Statuses: 46
-    // read-only; 6 no such key; 21 a key length shorter than the key; 22
-    // `length` shorter than the record; 5 a key without duplicates already
-    // holds the value (nothing stored); 85 another process kept the file
-    // busy too long.
-    std::int16_t insert(const unsigned char* record, std::uint32_t length, int keyNumber,
-                        unsigned char* keyOut, std::uint8_t keyLength);
+    // `keyOut`. An autoincrement field holding 0 takes one more than the
+    // highest value (by magnitude) in the file, written back to `record`
+    // too; any other value is stored as given. Key number -1 (no currency change) stores the record
+    // and leaves the position and the key buffer as they were. Statuses: 46 read-only; 6 no such
+    // key; 21 a key length shorter than the key; 22 `length` shorter than the record; 5 a key
+    // without duplicates already holds the value (nothing stored); 85 another process kept the file
+    // busy too long; 5 also when an autoincrement field has no next value.
+    std::int16_t insert(unsigned char* record, std::uint32_t length, int keyNumber,
+                        unsigned char* keyOut, std::uint8_t keyLength, RowId* inserted = nullptr);
 
-    // Replaces the record at the position, as insert otherwise. Statuses as
+    // Insert Extended: the records in `data` (a 2-byte count, then each
+    // record after its 2-byte length), each stored as insert stores one,
+    // in order, until one fails; the answer replaces them in `data`: the
+    // number stored, then the 4-byte address of each (`returned` bytes).
+    // The position is the last record stored, along `keyNumber` as insert.
+    // Statuses: insert's for the record that failed (those before it
+    // stay); 22 when a length runs past `offered`, a record is shorter
+    // than the record length, or the answer does not fit (nothing stored).
+    std::int16_t insertExtended(unsigned char* data, std::uint32_t offered, int keyNumber,
+                                unsigned char* keyOut, std::uint8_t keyLength,
+                                std::uint32_t& returned);
+
+    // Replaces the record at the position, as insert otherwise (an
+    // autoincrement field holding 0 takes the next value). Statuses as
     // insert, and 8 when there is no current record (none read yet, deleted,
     // or deleted meanwhile by another process); 80 when another position
     // block or process changed the record since this one read it (nothing
     // stored: read it again); 84 another process holds a lock on it; 10 a
     // key without the modifiable flag would change. The position block's
     // single lock on the record ends with the update.
-    std::int16_t update(const unsigned char* record, std::uint32_t length, int keyNumber,
+    std::int16_t update(unsigned char* record, std::uint32_t length, int keyNumber,
                         unsigned char* keyOut, std::uint8_t keyLength);
 
     // Deletes the record at the position. Next and Previous then step from
@@ -171,14 +215,30 @@ private:
         return keyNumber >= 0 && static_cast<std::size_t>(keyNumber) < keyCount_;
     }
     bool keyFits(int keyNumber, std::uint8_t keyLength) const;
-    // Copies the record and encodes every key of it (recordBuffer_, keyBuffer_).
-    void takeRecord(const unsigned char* record);
+    // Encodes every key of recordBuffer_ into keyBuffer_.
+    void encodeKeys();
+    // Gives every autoincrement field of recordBuffer_ that holds 0 the next
+    // value; `assigned` tells whether one did. Status 5 when a field has no
+    // next value (the highest its length holds is taken).
+    std::int16_t assignAutoIncrements(bool& assigned);
+    // The highest magnitude of the autoincrement field `field` in the file.
+    std::int16_t highestAutoIncrement(std::size_t field, std::uint64_t& out);
+    // Copies the autoincrement fields of recordBuffer_ to `record`.
+    void returnAutoIncrements(unsigned char* record) const;
+    // Takes the record for a write: copies it, numbers its autoincrement
+    // fields that hold 0 and encodes its keys. `retry` tells whether a 5
+    // from the write may come from a number another process took meanwhile.
+    std::int16_t prepareWrite(const unsigned char* record, bool& retry);
     // Makes the record the position: along `keyNumber` (with its encoded
     // key `encoded`), or physical only when keyNumber is negative.
     void placeOn(int keyNumber, RowId id, const unsigned char* record,
                  const unsigned char* encoded);
     std::int16_t deliver(const FoundRow& row, int keyNumber, ReadBuffers& io, LockRequest lock);
     std::int16_t takeLock(RowId id, LockRequest lock);
+    // The number of records along key `k` (its index: null keys leave some
+    // out) and the ends of physical order (0 and 0 when the file is empty).
+    std::int16_t rowsAlong(std::size_t k, std::uint64_t& out);
+    std::int16_t physicalEnds(RowId& first, RowId& last);
     std::int16_t joinTransaction();
     // Refuses a write of the current record another position block or
     // process changed since this one read it.
@@ -194,6 +254,15 @@ private:
     std::vector<std::size_t> keyOffsets_;   // of each key in keyBuffer_
     std::array<unsigned char, maxKeyLength> searchBuffer_{};
     std::string statTemplate_;
+    // The autoincrement fields, each once, and the key that orders each by
+    // its value (the key whose first segment it is), if any.
+    struct AutoField {
+        std::uint16_t position = 0;
+        std::uint16_t length = 0;
+        int key = -1;
+        bool descending = false;
+    };
+    std::vector<AutoField> autoFields_;
     Position position_;
 
     // Record locks of this position block.

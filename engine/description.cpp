@@ -9,10 +9,10 @@
 namespace engine {
 namespace {
 
-constexpr std::uint16_t supportedKeyFlags = keyflag::duplicates | keyflag::modifiable |
-                                            keyflag::binary | keyflag::segmented |
-                                            keyflag::alternateCollation | keyflag::descending |
-                                            keyflag::extendedType | keyflag::caseInsensitive;
+constexpr std::uint16_t supportedKeyFlags =
+    keyflag::duplicates | keyflag::modifiable | keyflag::binary | keyflag::nullKey |
+    keyflag::manualKey | keyflag::segmented | keyflag::alternateCollation | keyflag::descending |
+    keyflag::extendedType | keyflag::caseInsensitive;
 
 bool oneOf(std::uint16_t length, std::initializer_list<std::uint16_t> lengths) {
     for (const std::uint16_t l : lengths) {
@@ -21,7 +21,8 @@ bool oneOf(std::uint16_t length, std::initializer_list<std::uint16_t> lengths) {
     return false;
 }
 
-// Works out how one segment compares from its flags and extended type.
+}  // namespace
+
 std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
     if ((seg.flags & ~supportedKeyFlags) != 0) return status::invalidKeyFlags;
     const bool binary = (seg.flags & keyflag::binary) != 0;
@@ -66,6 +67,10 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
                 lengthFits = seg.length >= 2;
                 break;
             case keytype::unsignedBinary: type = SegmentType::Unsigned; break;
+            case keytype::autoIncrement:
+                type = SegmentType::AutoIncrement;
+                lengthFits = oneOf(seg.length, {2, 4, 8});
+                break;
             case keytype::currency:
                 type = SegmentType::Integer;
                 lengthFits = seg.length == 8;
@@ -89,8 +94,6 @@ std::int16_t segmentType(const KeySegment& seg, SegmentType& type) {
     if (collated && (seg.flags & keyflag::caseInsensitive) != 0) return status::invalidKeyFlags;
     return status::ok;
 }
-
-}  // namespace
 
 std::size_t FileDescription::segmentCount() const {
     std::size_t n = 0;
@@ -145,10 +148,17 @@ std::int16_t parseDescription(const unsigned char* bytes, std::size_t size, File
             seg.descending = (seg.flags & keyflag::descending) != 0;
             seg.caseInsensitive = (seg.flags & keyflag::caseInsensitive) != 0;
 
-            constexpr std::uint16_t keyLevel = keyflag::duplicates | keyflag::modifiable;
+            constexpr std::uint16_t keyLevel =
+                keyflag::duplicates | keyflag::modifiable | keyflag::nullKey | keyflag::manualKey;
+            constexpr std::uint16_t nullForms = keyflag::nullKey | keyflag::manualKey;
+            if ((seg.flags & nullForms) == nullForms) return status::invalidKeyFlags;
+            if ((seg.flags & nullForms) != 0) seg.nullValue = s[segspec::nullValue];
             if (key.segments.empty()) {
                 key.duplicates = (seg.flags & keyflag::duplicates) != 0;
                 key.modifiable = (seg.flags & keyflag::modifiable) != 0;
+                key.nulls = (seg.flags & keyflag::nullKey) != 0     ? NullKey::AllSegments
+                            : (seg.flags & keyflag::manualKey) != 0 ? NullKey::AnySegment
+                                                                    : NullKey::None;
             } else if ((seg.flags & keyLevel) != (key.segments.front().flags & keyLevel)) {
                 return status::invalidKeyFlags;
             }
@@ -194,6 +204,7 @@ std::string encodeDescription(const FileDescription& d) {
             coding::putU16(s + segspec::length, seg.length);
             coding::putU16(s + segspec::flags, seg.flags);
             s[segspec::extendedType] = seg.extendedType;
+            s[segspec::nullValue] = seg.nullValue;
             if (seg.collation >= 0)
                 s[segspec::collationNumber] = static_cast<unsigned char>(seg.collation);
             offset += segspec::size;

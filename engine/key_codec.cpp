@@ -84,6 +84,20 @@ void encodeSegment(const KeySegment& seg, const unsigned char* in, unsigned char
             signMagnitude(v, bits, out, n);
             break;
         }
+        case SegmentType::AutoIncrement: {
+            // By absolute value: the magnitude, unsigned and big-endian.
+            std::uint64_t v = littleEndian(in, n);
+            const unsigned bits = static_cast<unsigned>(8 * n);
+            if (((v >> (bits - 1)) & 1) != 0) {
+                const std::uint64_t mask =
+                    bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+                v = (~v + 1) & mask;
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                out[n - 1 - i] = static_cast<unsigned char>(v >> (8 * i));
+            }
+            break;
+        }
         case SegmentType::Date:  // year, month, day
             out[0] = in[3];
             out[1] = in[2];
@@ -154,6 +168,17 @@ void encodeRecordKey(const KeySpec& key, const unsigned char* record, unsigned c
         encodeSegment(seg, record + seg.position, out);
         out += seg.length;
     }
+}
+
+bool keyIsNull(const KeySpec& key, const unsigned char* record) {
+    if (key.nulls == NullKey::None) return false;
+    auto segmentNull = [&](const KeySegment& seg) {
+        const unsigned char* p = record + seg.position;
+        return std::all_of(p, p + seg.length, [&](unsigned char c) { return c == seg.nullValue; });
+    };
+    return key.nulls == NullKey::AllSegments
+               ? std::all_of(key.segments.begin(), key.segments.end(), segmentNull)
+               : std::any_of(key.segments.begin(), key.segments.end(), segmentNull);
 }
 
 }  // namespace engine

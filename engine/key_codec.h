@@ -22,4 +22,8 @@ void extractKeyValue(const KeySpec& key, const unsigned char* record, unsigned c
 // Writes the order-preserving form of the key's value in a record to `out`.
 void encodeRecordKey(const KeySpec& key, const unsigned char* record, unsigned char* out);
 
+// Whether the key's value in a record is null, so that the record is not in
+// the key's index (never for a key without a null form).
+bool keyIsNull(const KeySpec& key, const unsigned char* record);
+
 }  // namespace engine

@@ -6,6 +6,11 @@
 // by the contract's values (2 damage, 5 a unique key already held, 18 disk
 // full, 30 not a data file, 85 another process holds the file, ...).
 //
+// A null key (KeySpec::nulls) has no value for a row whose record makes it
+// null (keyIsNull, engine/key_codec.h): the row is in no seek along that
+// key, counts for none of its values (unique or distinct) and is still
+// stepped through. Its encoded value in `keys` is then to be ignored.
+//
 // Row ids: positive, unique within the table, never reused while the file
 // lives, and growing with insertion, so that rows of equal key value come in
 // insertion order along that key. A row keeps its id through a replace.
@@ -114,6 +119,14 @@ public:
     // (Get Direct). `out.found` is false when there is none.
     virtual std::int16_t step(Step how, RowId from, FoundRow& out) = 0;
     virtual std::int16_t read(RowId id, FoundRow& out) = 0;
+
+    // Ranks along key `key` (Get by Percentage, Find Percentage): the number
+    // of rows before (`value`, `from`) in the key's order, and the row `n`
+    // rows from the start of the key (`out.found` false past its end). Rows
+    // out of a null key's index count for neither.
+    virtual std::int16_t rowsBefore(std::size_t key, const unsigned char* value, RowId from,
+                                    std::uint64_t& out) = 0;
+    virtual std::int16_t seekNth(std::size_t key, std::uint64_t n, FoundRow& out) = 0;
 
     // The number of distinct values of key `key` (Stat), clamped to 32 bits.
     // Must stay cheap when the file has not changed: a backend keeps the

@@ -533,6 +533,31 @@ int main(int argc, char** argv) {
            "SELECT ... WHERE k0 = ? LIMIT 1");
     h.call(op::unlock, 0, 0);
 
+    // Get by Percentage along the key at random percentages, beside the
+    // bare statement that skips as many index entries: both take time
+    // linear in the records skipped, so few calls are timed.
+    sqlite3_stmt* percentSql =
+        prepare(bare, "SELECT id, data, k0 FROM records ORDER BY k0, id LIMIT 1 OFFSET ?1");
+    auto somePercentage = [&] { return static_cast<std::uint16_t>(random() % 10001); };
+    report("Get by Percentage",
+           timeSingles(
+               40,
+               [&](std::size_t) {
+                   coding::putU16(h.data, somePercentage());
+                   if (const auto st = h.call(op::getByPercentage, bufferSize, 0); st != 0) {
+                       die("Get by Percentage failed", st);
+                   }
+               },
+               [&](std::size_t) {
+                   const std::uint64_t skip =
+                       static_cast<std::uint64_t>(records - 1) * somePercentage() / 10000;
+                   sqlite3_bind_int64(percentSql, 1, static_cast<sqlite3_int64>(skip));
+                   if (sqlite3_step(percentSql) != SQLITE_ROW) die("bare percentage failed", 0);
+                   std::memcpy(sink, sqlite3_column_blob(percentSql, 1), recordLength);
+                   sqlite3_reset(percentSql);
+               }),
+           "SELECT ... ORDER BY k0 LIMIT 1 OFFSET ?");
+
     // A transaction of 100 inserts (Begin, 100 Inserts, End) beside the bare
     // BEGIN IMMEDIATE, 100 INSERTs, COMMIT; negative keys, removed after.
     constexpr int perTransaction = 100;
@@ -568,7 +593,7 @@ int main(int argc, char** argv) {
     if (recordCountOf(h) != records) die("record count after the run", recordCountOf(h));
 
     for (auto* s : {statSql, nextSql, walkSql, equalSql, insertSql, plainInsertSql, deleteSql,
-                    plainDeleteSql, stepSql, directSql}) {
+                    plainDeleteSql, stepSql, directSql, percentSql}) {
         sqlite3_finalize(s);
     }
     sqlite3_close(bare);

@@ -63,7 +63,9 @@ std::string schemaStatements(const FileDescription& d) {
         "  data BLOB NOT NULL CHECK (typeof(data) = 'blob' AND length(data) = " +
         std::to_string(d.recordLength) + ")";
     for (std::size_t k = 0; k < d.keys.size(); ++k) {
-        sql += ",\n  " + keyColumn(k) + " BLOB NOT NULL";
+        // NULL: the row is out of a null key's index.
+        sql += ",\n  " + keyColumn(k) +
+               (d.keys[k].nulls == NullKey::None ? " BLOB NOT NULL" : " BLOB");
     }
     sql += "\n);\n";
     for (std::size_t k = 0; k < d.keys.size(); ++k) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "engine/api.h"
+#include "engine/key_codec.h"
 #include "engine/settings.h"
 #include "engine/sqlite/schema.h"
 #include "platform/platform.h"
@@ -22,8 +23,11 @@ constexpr const char* cacheKibibytes = "2048";
 constexpr int logCheckpointBytes = 16 * 1024 * 1024;
 
 // The rows of every read: id, record, key in order-preserving form.
-std::string seekSql(const std::string& column, Seek how) {
+// A null key's column holds NULL for the rows out of its index: the ends
+// skip them, every comparison leaves them out anyway.
+std::string seekSql(const std::string& column, bool nullable, Seek how) {
     const std::string select = "SELECT id, data, " + column + " FROM records";
+    const std::string present = nullable ? " WHERE " + column + " IS NOT NULL" : "";
     const std::string up = " ORDER BY " + column + ", id LIMIT 1";
     const std::string down = " ORDER BY " + column + " DESC, id DESC LIMIT 1";
     switch (how) {
@@ -32,8 +36,8 @@ std::string seekSql(const std::string& column, Seek how) {
         case Seek::GreaterOrEqual: return select + " WHERE " + column + " >= ?1" + up;
         case Seek::Less: return select + " WHERE " + column + " < ?1" + down;
         case Seek::LessOrEqual: return select + " WHERE " + column + " <= ?1" + down;
-        case Seek::First: return select + up;
-        case Seek::Last: return select + down;
+        case Seek::First: return select + present + up;
+        case Seek::Last: return select + present + down;
         case Seek::After:
         case Seek::Before: break;  // walk() reads these
     }
@@ -78,6 +82,8 @@ SqliteTable::~SqliteTable() {
     endWalk();
     walks_.clear();
     seeks_.clear();
+    ranks_.clear();
+    nths_.clear();
     distinct_.clear();
     for (Statement& s : steps_) s = Statement();
     for (Statement* s : {&insert_, &update_, &delete_, &readById_, &readCount_, &begin_, &commit_,
@@ -223,6 +229,8 @@ std::int16_t SqliteTable::prepareStatements() {
         if (const std::int16_t st = prepare(*stmt, sql); st != status::ok) return st;
     }
     distinct_.resize(keys);
+    ranks_.resize(keys);
+    nths_.resize(keys);
     distinctCount_.assign(keys, 0);
     return status::ok;
 }
@@ -274,7 +282,8 @@ std::int16_t SqliteTable::checkSchema() {
 std::int16_t SqliteTable::seekStatement(std::size_t key, Seek how, sqlite3_stmt*& out) {
     Statement& stmt = seeks_[key][static_cast<std::size_t>(how)];
     if (!stmt.prepared()) {
-        const std::int16_t st = prepare(stmt, seekSql(keyColumn(key), how));
+        const std::int16_t st = prepare(
+            stmt, seekSql(keyColumn(key), description_.keys[key].nulls != NullKey::None, how));
         if (st != status::ok) return st;
     }
     out = stmt.get();
@@ -302,13 +311,12 @@ std::int16_t SqliteTable::seek(std::size_t key, Seek how, const unsigned char* v
 
     rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
-    return takeKeyedRow(stmt, key, out);
+    return takeKeyedRow(stmt, spec, out);
 }
 
-// Copies the row out (id, record, key `key`): the statement may be reset or
+// Copies the row out (id, record, its key along `spec`): the statement may be reset or
 // stepped on before the caller reads it.
-std::int16_t SqliteTable::takeKeyedRow(sqlite3_stmt* stmt, std::size_t key, FoundRow& out) {
-    const KeySpec& spec = description_.keys[key];
+std::int16_t SqliteTable::takeKeyedRow(sqlite3_stmt* stmt, const KeySpec& spec, FoundRow& out) {
     const std::int64_t id = sqlite3_column_int64(stmt, 0);
     const auto* record = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 1));
     const int recordSize = sqlite3_column_bytes(stmt, 1);
@@ -376,7 +384,7 @@ std::int16_t SqliteTable::walk(std::size_t key, bool forward, const unsigned cha
     }
     const int rc = sqlite3_step(walk_.stmt);
     std::int16_t st =
-        rc == SQLITE_ROW ? takeKeyedRow(walk_.stmt, key, out) : fromStep(rc, status::ok);
+        rc == SQLITE_ROW ? takeKeyedRow(walk_.stmt, spec, out) : fromStep(rc, status::ok);
     // Kept only where a change can be seen, and never inside a transaction
     // over calls, whose commit must find no read still open.
     if (st != status::ok || !out.found || !quiet || inTransaction_) {
@@ -388,6 +396,55 @@ std::int16_t SqliteTable::walk(std::size_t key, bool forward, const unsigned cha
     return status::ok;
 }
 
+std::int16_t SqliteTable::rowsBefore(std::size_t key, const unsigned char* value, RowId from,
+                                     std::uint64_t& out) {
+    endWalk();
+    out = 0;
+    const KeySpec& spec = description_.keys[key];
+    Statement& stmt = ranks_[key];
+    if (!stmt.prepared()) {
+        // Two counts, each a range of the index.
+        const std::string c = keyColumn(key);
+        const std::string sql = "SELECT (SELECT count(*) FROM records WHERE " + c +
+                                " < ?1) + (SELECT count(*) FROM records WHERE " + c +
+                                " = ?1 AND id < ?2)";
+        if (const std::int16_t st = prepare(stmt, sql); st != status::ok) return st;
+    }
+    ResetOnExit done(stmt.get());
+    std::copy(value, value + spec.length, searchBuffer_.begin());
+    int rc = sqlite3_bind_blob(stmt.get(), 1, searchBuffer_.data(), spec.length, SQLITE_STATIC);
+    if (rc == SQLITE_OK) rc = sqlite3_bind_int64(stmt.get(), 2, from);
+    if (rc != SQLITE_OK) return statusFromSqlite(rc);
+    rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ioError);
+    out =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, sqlite3_column_int64(stmt.get(), 0)));
+    return status::ok;
+}
+
+std::int16_t SqliteTable::seekNth(std::size_t key, std::uint64_t n, FoundRow& out) {
+    endWalk();
+    out = FoundRow{};
+    const KeySpec& spec = description_.keys[key];
+    Statement& stmt = nths_[key];
+    if (!stmt.prepared()) {
+        const std::string c = keyColumn(key);
+        const std::string sql =
+            "SELECT id, data, " + c + " FROM records" +
+            (spec.nulls != NullKey::None ? " WHERE " + c + " IS NOT NULL" : "") + " ORDER BY " + c +
+            ", id LIMIT 1 OFFSET ?1";
+        if (const std::int16_t st = prepare(stmt, sql); st != status::ok) return st;
+    }
+    ResetOnExit done(stmt.get());
+    const auto offset = static_cast<std::int64_t>(std::min<std::uint64_t>(
+        n, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+    int rc = sqlite3_bind_int64(stmt.get(), 1, offset);
+    if (rc != SQLITE_OK) return statusFromSqlite(rc);
+    rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) return fromStep(rc, status::ok);
+    return takeKeyedRow(stmt.get(), spec, out);
+}
+
 std::int16_t SqliteTable::bindRow(sqlite3_stmt* stmt, const unsigned char* record,
                                   const unsigned char* keys) {
     std::copy(record, record + description_.recordLength, recordBuffer_.begin());
@@ -395,8 +452,11 @@ std::int16_t SqliteTable::bindRow(sqlite3_stmt* stmt, const unsigned char* recor
     int rc =
         sqlite3_bind_blob(stmt, 1, recordBuffer_.data(), description_.recordLength, SQLITE_STATIC);
     for (std::size_t k = 0; k < description_.keys.size() && rc == SQLITE_OK; ++k) {
-        rc = sqlite3_bind_blob(stmt, static_cast<int>(k + 2), keyBuffer_.data() + keyOffsets_[k],
-                               description_.keys[k].length, SQLITE_STATIC);
+        const KeySpec& key = description_.keys[k];
+        rc = keyIsNull(key, recordBuffer_.data())
+                 ? sqlite3_bind_null(stmt, static_cast<int>(k + 2))
+                 : sqlite3_bind_blob(stmt, static_cast<int>(k + 2),
+                                     keyBuffer_.data() + keyOffsets_[k], key.length, SQLITE_STATIC);
     }
     return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
 }
@@ -558,13 +618,17 @@ std::int16_t SqliteTable::read(RowId id, FoundRow& out) {
 std::int16_t SqliteTable::distinctValues(std::size_t key, std::uint32_t& out) {
     endWalk();
     const KeySpec& spec = description_.keys[key];
-    if (!spec.duplicates) return count(out);
+    // A unique key has a value per record, but a null key's records out of
+    // its index have none.
+    if (!spec.duplicates && spec.nulls == NullKey::None) return count(out);
     ChangeProbe::Header now{};
     const bool watched = probe_.snapshot(now);
     if (!(distinctKnown_ && watched && now == distinctHeader_ && !inTransaction_)) {
         // Every key at once, with the header taken before the reads.
         for (std::size_t k = 0; k < description_.keys.size(); ++k) {
-            if (!description_.keys[k].duplicates) continue;
+            if (!description_.keys[k].duplicates && description_.keys[k].nulls == NullKey::None) {
+                continue;
+            }
             if (!distinct_[k].prepared()) {
                 const std::string c = keyColumn(k);
                 if (const std::int16_t st =

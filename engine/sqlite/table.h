@@ -55,6 +55,10 @@ public:
     // duplicates is counted along its index, again only when the file has
     // changed since the last count.
     std::int16_t distinctValues(std::size_t key, std::uint32_t& out) override;
+    // Counted and skipped along the key's index (both in time linear in n).
+    std::int16_t rowsBefore(std::size_t key, const unsigned char* value, RowId from,
+                            std::uint64_t& out) override;
+    std::int16_t seekNth(std::size_t key, std::uint64_t n, FoundRow& out) override;
     // An SQLite write transaction (BEGIN IMMEDIATE) on the table's
     // connection.
     std::int16_t begin() override;
@@ -83,7 +87,8 @@ private:
     std::int16_t inWriteTransaction(const std::function<std::int16_t()>& work);
     std::int16_t run(Statement& stmt);
     std::int16_t takeRow(sqlite3_stmt* stmt, FoundRow& out);
-    std::int16_t takeKeyedRow(sqlite3_stmt* stmt, std::size_t key, FoundRow& out);
+    // Takes the row (id, record, key) a stepped statement gives along `key`.
+    std::int16_t takeKeyedRow(sqlite3_stmt* stmt, const KeySpec& key, FoundRow& out);
     // Seek::After and Seek::Before, along the walk kept open when it can go on.
     std::int16_t walk(std::size_t key, bool forward, const unsigned char* value, RowId from,
                       FoundRow& out);
@@ -134,6 +139,7 @@ private:
         ChangeProbe::Header seenHeader{};
     } walk_;
     std::array<unsigned char, maxKeyLength> walkValue_{};  // bound to the walk's statement
+    std::vector<Statement> ranks_, nths_;                  // per key, prepared when first used
     std::vector<Statement> distinct_;                      // per key with duplicates
     std::vector<std::uint32_t> distinctCount_;             // per key, as last counted
     bool distinctKnown_ = false;

@@ -737,6 +737,500 @@ TEST_P(Conformance, KeyTypeRefusals) {
     }
 }
 
+// ---- Autoincrement keys (extended type 15; Btrieve API Guide, key types):
+// signed, 2, 4 or 8 bytes, ordered by absolute value; a zero value on Insert
+// or Update takes the highest value in the file plus 1, a non-zero value is
+// kept as given, and a value a unique key already holds gives status 5.
+
+TEST_P(Conformance, AutoincrementKeyNumbersZeroValues) {
+    for (const std::uint16_t length : {2, 4, 8}) {
+        const std::string numbered = file("auto" + std::to_string(length) + ".dat");
+        Btr b;
+        ASSERT_EQ(b.create(numbered, makeDescription(12, {{{1, length, 0x0100 | 0x0002, 15}}})), 0)
+            << length;
+        ASSERT_EQ(b.open(numbered), 0);
+        auto record = [&](std::int64_t v, char tag) {
+            std::string r(12, tag);
+            for (std::uint16_t i = 0; i < length; ++i)
+                r[i] = static_cast<char>(static_cast<std::uint64_t>(v) >> (8 * i));
+            return r;
+        };
+        auto value = [&](const unsigned char* p) {
+            std::uint64_t v = 0;
+            for (std::uint16_t i = 0; i < length; ++i) v |= std::uint64_t{p[i]} << (8 * i);
+            return v;
+        };
+        // The first zero in an empty file takes 1; the data buffer and the
+        // key buffer get the value given.
+        ASSERT_EQ(b.insert(record(0, 'a')), 0);
+        EXPECT_EQ(value(b.data), 1u) << length;
+        EXPECT_EQ(value(b.key), 1u) << length;
+        ASSERT_EQ(b.insert(record(0, 'b')), 0);
+        EXPECT_EQ(value(b.data), 2u) << length;
+        // A value given is kept; the next zero follows the highest.
+        ASSERT_EQ(b.insert(record(40, 'c')), 0);
+        ASSERT_EQ(b.insert(record(0, 'd')), 0);
+        EXPECT_EQ(value(b.data), 41u) << length;
+        // A value held: 5, nothing stored.
+        EXPECT_EQ(b.insert(record(40, 'e')), 5) << length;
+        // By absolute value: -50 is beyond 41, so the next zero takes 51.
+        ASSERT_EQ(b.insert(record(-50, 'f')), 0);
+        ASSERT_EQ(b.insert(record(0, 'g')), 0);
+        EXPECT_EQ(value(b.data), 51u) << length;
+        EXPECT_EQ(b.recordCount(), 6u);
+        std::string order;
+        for (std::int16_t st = b.get(opGetFirst, 0); st == 0;
+             st = b.call(opGetNext, sizeof b.data, 0)) {
+            order += static_cast<char>(b.data[11]);
+        }
+        EXPECT_EQ(order, "abcdfg") << length;
+        // Update with a zero value numbers the record anew.
+        ASSERT_EQ(b.get(opGetEqual, 0, record(1, 0).substr(0, length)), 0);
+        ASSERT_EQ(b.update(record(0, 'a')), 0);
+        EXPECT_EQ(value(b.data), 52u) << length;
+        ASSERT_EQ(b.get(opGetLast, 0), 0);
+        EXPECT_EQ(b.data[11], 'a');
+        b.close();
+    }
+}
+
+TEST_P(Conformance, AutoincrementSegmentOfAKeyAndOutsideTheLeadingSegment) {
+    // Key 0: a string then an autoincrement field (not its leading
+    // segment); key 1: the autoincrement field alone, descending.
+    const std::string numbered = file("autoseg.dat");
+    Btr b;
+    ASSERT_EQ(b.create(numbered, makeDescription(8, {{{1, 4}, {5, 4, 0x0100, 15}},
+                                                     {{5, 4, 0x0100 | 0x0040, 15}}})),
+              0);
+    ASSERT_EQ(b.open(numbered), 0);
+    ASSERT_EQ(b.insert(std::string("AAAA") + le32(7)), 0);
+    ASSERT_EQ(b.insert(std::string("BBBB") + le32(0)), 0);
+    EXPECT_EQ(coding::getI32(b.data + 4), 8);
+    ASSERT_EQ(b.insert(std::string("AAAA") + le32(0)), 0);
+    EXPECT_EQ(coding::getI32(b.data + 4), 9);
+    // The value written goes to the key buffer with the string before it.
+    EXPECT_EQ(b.keyBytes(8), std::string("AAAA") + le32(9));
+    ASSERT_EQ(b.get(opGetFirst, 1), 0);
+    EXPECT_EQ(coding::getI32(b.data + 4), 9);
+}
+
+TEST_P(Conformance, AutoincrementLengthsOtherThan248Give29) {
+    for (const std::uint16_t length : {1, 3, 6}) {
+        Btr maker;
+        EXPECT_EQ(
+            maker.create(file("badauto.dat"), makeDescription(8, {{{1, length, 0x0100, 15}}})), 29)
+            << length;
+    }
+}
+
+TEST_P(Conformance, AutoincrementNumbersOfTwoProcessesNeverCollide) {
+    // Both processes insert zero values at once; every record gets its own
+    // number, none is refused.
+    Btr opener;
+    const std::string numbered = file("auto2.dat");
+    ASSERT_EQ(opener.create(numbered, makeDescription(8, {{{1, 4, 0x0100, 15}}})), 0);
+    constexpr int perProcess = 200;
+    Partner child([&](Partner& p) {
+        Btr c;
+        if (c.open(numbered) != 0) return 1;
+        p.signal();
+        for (int i = 0; i < perProcess; ++i) {
+            if (c.insert(le32(0) + "chld") != 0) return 2;
+        }
+        return 0;
+    });
+    ASSERT_TRUE(child.wait());
+    Btr b;
+    ASSERT_EQ(b.open(numbered), 0);
+    for (int i = 0; i < perProcess; ++i) ASSERT_EQ(b.insert(le32(0) + "prnt"), 0) << i;
+    EXPECT_EQ(child.join(), 0);
+    EXPECT_EQ(b.recordCount(), 2u * perProcess);
+    ASSERT_EQ(b.get(opGetLast, 0), 0);
+    EXPECT_EQ(coding::getI32(b.data), 2 * perProcess);
+}
+
+// ---- Null keys (Create, key flags: 0x0008 null key, all segments; 0x0200
+// manual key, any segment; the null value in byte 11 of the key
+// specification): a record whose key is null is not in that key's index, so
+// no Get along the key finds it, a unique key takes any number of them, and
+// Stat counts no value for them; Step reads every record.
+
+TEST_P(Conformance, NullKeysLeaveNullRecordsOutOfTheirIndex) {
+    struct Case {
+        std::uint16_t flag;
+        const char* alongKey;  // the ids key 1 gives, in its order
+        std::uint32_t distinct;
+    };
+    const Case cases[] = {
+        {0x0008, "415", 3},  // all segments null: only 2 and 3 are out
+        {0x0200, "1", 1},    // any segment null: 2, 3, 4 and 5 are out
+    };
+    for (const Case& c : cases) {
+        // Key 0: an integer id; key 1, unique and modifiable: two string
+        // segments whose null value is a blank.
+        const auto flags = static_cast<std::uint16_t>(c.flag | 0x0002);
+        std::string d = makeDescription(10, {{{1, 4, 0x0100, 1}}, {{5, 4, flags}, {9, 2, flags}}});
+        d[16 + 16 + 11] = ' ';
+        d[16 + 32 + 11] = ' ';
+        const std::string nulls = file("null" + std::to_string(c.flag) + ".dat");
+        Btr b;
+        ASSERT_EQ(b.create(nulls, d), 0);
+        ASSERT_EQ(b.open(nulls), 0);
+        ASSERT_EQ(b.insert(le32(1) + "AAAABB"), 0);
+        ASSERT_EQ(b.insert(le32(2) + "      "), 0);
+        ASSERT_EQ(b.insert(le32(3) + "      "), 0);  // a second null: no 5
+        ASSERT_EQ(b.insert(le32(4) + "    CC"), 0);
+        ASSERT_EQ(b.insert(le32(5) + "DDDD  "), 0);
+        EXPECT_EQ(b.insert(le32(6) + "AAAABB"), 5) << c.flag;  // values stay unique
+        std::string along;
+        for (std::int16_t st = b.get(opGetFirst, 1); st == 0;
+             st = b.call(opGetNext, sizeof b.data, 1)) {
+            along += static_cast<char>('0' + numberOf(b));
+        }
+        EXPECT_EQ(along, c.alongKey) << c.flag;
+        std::string back;
+        for (std::int16_t st = b.get(opGetLast, 1); st == 0;
+             st = b.call(opGetPrevious, sizeof b.data, 1)) {
+            back.insert(back.begin(), static_cast<char>('0' + numberOf(b)));
+        }
+        EXPECT_EQ(back, c.alongKey) << c.flag;
+        EXPECT_EQ(b.get(opGetEqual, 1, "      "), 4) << c.flag;
+        EXPECT_EQ(b.get(opGetGreaterOrEqual, 1, "      "), 0) << c.flag;
+        EXPECT_EQ(numberOf(b), c.alongKey[0] - '0') << c.flag;
+        // Step reads them all.
+        int stepped = 0;
+        for (std::int16_t st = b.call(opStepFirst, sizeof b.data, 0); st == 0;
+             st = b.call(opStepNext, sizeof b.data, 0)) {
+            ++stepped;
+        }
+        EXPECT_EQ(stepped, 5) << c.flag;
+        // Stat: five records; key 1 counts only the values in its index.
+        ASSERT_EQ(b.stat(), 0);
+        EXPECT_EQ(coding::getU32(b.data + 6), 5u);
+        EXPECT_EQ(coding::getU32(b.data + 16 + 16 + 6), c.distinct) << c.flag;
+        // The null value comes back in the Stat answer.
+        EXPECT_EQ(b.data[16 + 16 + 11], ' ');
+        // Updated to a null key, a record leaves the index; from one, it
+        // joins it.
+        ASSERT_EQ(b.get(opGetEqual, 0, le32(1)), 0);
+        ASSERT_EQ(b.update(le32(1) + "      "), 0);
+        ASSERT_EQ(b.get(opGetEqual, 0, le32(2)), 0);
+        ASSERT_EQ(b.update(le32(2) + "ZZZZZZ"), 0);
+        std::string after;
+        for (std::int16_t st = b.get(opGetFirst, 1); st == 0;
+             st = b.call(opGetNext, sizeof b.data, 1)) {
+            after += static_cast<char>('0' + numberOf(b));
+        }
+        std::string expected = c.alongKey;
+        expected.erase(expected.find('1'), 1);
+        EXPECT_EQ(after, expected + "2") << c.flag;
+        b.close();
+    }
+}
+
+// ---- Get by Percentage (44), Find Percentage (45): a percentage in
+// hundredths, 0 (the start of the key path or file) to 10,000 (its end), in
+// the first 2 bytes of the data buffer (low byte first), which must offer at
+// least 4 bytes; key number -1: physical location. Get by Percentage reads
+// the record there and makes it the position; Find Percentage returns the
+// percentage of the key value in the key buffer, or of the record at the
+// 4-byte position in the data buffer.
+
+TEST_P(Conformance, GetByPercentageAlongAKeyAndPhysically) {
+    Btr b;
+    ASSERT_EQ(b.open(path), 0);
+    EXPECT_EQ(b.call(44, sizeof b.data, 0), 9);  // an empty file
+    // Inserted from 101 down to 1: physical order is the reverse of key 0's.
+    for (std::int32_t n = 101; n >= 1; --n) ASSERT_EQ(b.insert(rec(n, "G")), 0);
+    struct Case {
+        std::uint16_t percentage;
+        std::int8_t keyNumber;
+        std::int32_t number;
+    };
+    const Case cases[] = {
+        {0, 0, 1},    {10000, 0, 101}, {5000, 0, 51},  {2500, 0, 26},
+        {0, -1, 101}, {10000, -1, 1},  {5000, -1, 51}, {9900, -1, 2},
+    };
+    for (const Case& c : cases) {
+        coding::putU16(b.data, c.percentage);
+        ASSERT_EQ(b.call(44, sizeof b.data, c.keyNumber), 0) << c.percentage << " " << +c.keyNumber;
+        EXPECT_EQ(b.length, 24u);
+        EXPECT_EQ(numberOf(b), c.number) << c.percentage << " " << +c.keyNumber;
+    }
+    // Along a key the record is the position along it, and its key value is
+    // in the key buffer.
+    coding::putU16(b.data, 5000);
+    ASSERT_EQ(b.call(44, sizeof b.data, 0), 0);
+    EXPECT_EQ(b.keyBytes(4), le32(51));
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 52);
+    // Physically, the record is the physical position: Step Next follows.
+    coding::putU16(b.data, 5000);
+    ASSERT_EQ(b.call(44, sizeof b.data, -1), 0);
+    ASSERT_EQ(b.call(opStepNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 50);
+    // Refusals: beyond 10,000 (1), no such key (6), a data buffer under 4
+    // bytes (22).
+    coding::putU16(b.data, 10001);
+    EXPECT_EQ(b.call(44, sizeof b.data, 0), 1);
+    coding::putU16(b.data, 0);
+    EXPECT_EQ(b.call(44, sizeof b.data, 5), 6);
+    EXPECT_EQ(b.call(44, 2, 0), 22);
+}
+
+TEST_P(Conformance, FindPercentageOfAKeyValueAndOfAPosition) {
+    Btr b;
+    ASSERT_EQ(b.open(path), 0);
+    for (std::int32_t n = 101; n >= 1; --n) ASSERT_EQ(b.insert(rec(n, "G")), 0);
+    for (const auto& [number, percentage] :
+         std::vector<std::pair<std::int32_t, std::uint32_t>>{{1, 0}, {51, 5000}, {101, 10000}}) {
+        b.setKey(le32(number));
+        ASSERT_EQ(b.call(45, sizeof b.data, 0), 0) << number;
+        EXPECT_EQ(b.length, 4u);
+        EXPECT_EQ(coding::getU32(b.data), percentage) << number;
+    }
+    b.setKey(le32(500));
+    EXPECT_EQ(b.call(45, sizeof b.data, 0), 4);
+    EXPECT_EQ(b.call(45, sizeof b.data, 0, 2), 21);
+    // Physically: the record at a position Get Position gave. Record 101
+    // came first, record 1 last.
+    ASSERT_EQ(b.get(opGetEqual, 0, le32(51)), 0);
+    ASSERT_EQ(b.call(opGetPosition, sizeof b.data, 0), 0);
+    ASSERT_EQ(b.call(45, sizeof b.data, -1), 0);
+    EXPECT_EQ(coding::getU32(b.data), 5000u);
+    // The position is not moved: Get Next goes on from 51.
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 52);
+    std::memset(b.data, 0, 4);
+    EXPECT_EQ(b.call(45, sizeof b.data, -1), 43);
+    coding::putU16(b.data, 0x7FFF);
+    EXPECT_EQ(b.call(45, sizeof b.data, -1), 43);
+}
+
+// ---- Get Next Extended (36), Get Previous Extended (37), Step Next
+// Extended (38), Step Previous Extended (39): a descriptor in the data
+// buffer (length, "EG" to start after the position or "UC" at it; a filter:
+// maximum reject count, terms of key type, field length, offset, comparison
+// 1-6 (+32 case-insensitive, +64 against another field), connector 0 last,
+// 1 AND, 2 OR, value; an extractor: records wanted, fields as length and
+// offset). The answer: the number of records, then for each its extracted
+// length, its 4-byte position and the fields. Status 9: the end came first,
+// 60: the reject count was reached (both with the records found so far),
+// 62: an incorrect descriptor. The last record looked at is the position.
+
+struct Term {
+    std::uint8_t type;
+    std::uint16_t length, offset;
+    std::uint8_t comparison, connector;
+    std::string value;  // or, with +64 in the comparison, the other field's offset
+};
+
+std::string descriptor(const char* signature, std::uint16_t maxReject,
+                       const std::vector<Term>& terms, std::uint16_t records,
+                       const std::vector<std::pair<std::uint16_t, std::uint16_t>>& fields) {
+    std::string d(4, '\0');
+    d[2] = signature[0];
+    d[3] = signature[1];
+    auto u16 = [&](std::uint16_t v) {
+        d += static_cast<char>(v & 0xFF);
+        d += static_cast<char>(v >> 8);
+    };
+    u16(maxReject);
+    u16(static_cast<std::uint16_t>(terms.size()));
+    for (const Term& t : terms) {
+        d += static_cast<char>(t.type);
+        u16(t.length);
+        u16(t.offset);
+        d += static_cast<char>(t.comparison);
+        d += static_cast<char>(t.connector);
+        d += t.value;
+    }
+    u16(records);
+    u16(static_cast<std::uint16_t>(fields.size()));
+    for (const auto& [length, offset] : fields) {
+        u16(length);
+        u16(offset);
+    }
+    coding::putU16(coding::bytes(d), static_cast<std::uint16_t>(d.size()));
+    return d;
+}
+
+// Sends `d` with operation `op`; the numbers (first 4 bytes extracted) of
+// the records answered.
+std::int16_t extendedRead(Btr& b, std::uint16_t op, std::int8_t keyNumber, const std::string& d,
+                          std::vector<std::int32_t>& numbers, std::uint32_t offered = 1536) {
+    std::memcpy(b.data, d.data(), d.size());
+    const std::int16_t st = b.call(op, offered, keyNumber);
+    numbers.clear();
+    if (b.length < 2) return st;
+    const std::uint16_t count = coding::getU16(b.data);
+    std::size_t at = 2;
+    for (std::uint16_t i = 0; i < count && at + 6 <= b.length; ++i) {
+        const std::uint16_t length = coding::getU16(b.data + at);
+        numbers.push_back(coding::getI32(b.data + at + 6));
+        at += 6 + length;
+    }
+    EXPECT_EQ(at, b.length);
+    return st;
+}
+
+TEST_P(Conformance, GetNextAndPreviousExtendedFilterAndExtract) {
+    Btr b;
+    fill(b, {50, 10, 90, 30, 70, 20, 60, 40, 100, 80});
+    const Term even{0, 4, 4, 1, 0, "EVEN"};
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> number{{4, 0}};
+    std::vector<std::int32_t> got;
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);  // 10
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("EG", 0, {even}, 3, number), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{20, 40, 60}));
+    // The position is the last record looked at.
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 70);
+    // "UC" takes the record at the position first.
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("UC", 0, {even}, 2, number), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{80, 100}));
+    // The end first: 9, with what was found.
+    ASSERT_EQ(b.get(opGetEqual, 0, le32(50)), 0);
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("EG", 0, {even}, 10, number), got), 9);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{60, 80, 100}));
+    // Backwards along the key, a case-insensitive value (+32) and an OR.
+    ASSERT_EQ(b.get(opGetLast, 0), 0);
+    const std::vector<Term> oddOrTen = {{0, 4, 4, 1 + 32, 2, "odd "}, {1, 4, 0, 1, 0, le32(20)}};
+    EXPECT_EQ(extendedRead(b, 37, 0, descriptor("EG", 0, oddOrTen, 4, number), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{90, 70, 50, 30}));
+    // An integer range with AND; the reject count reached: 60.
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);
+    const std::vector<Term> above = {{1, 4, 0, 2, 1, le32(15)}, {1, 4, 0, 6, 0, le32(35)}};
+    EXPECT_EQ(extendedRead(b, 36, 0, descriptor("EG", 0, above, 5, number), got), 9);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{20, 30}));
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);
+    EXPECT_EQ(
+        extendedRead(b, 36, 0, descriptor("EG", 2, {{1, 4, 0, 2, 0, le32(1000)}}, 1, number), got),
+        60);
+    EXPECT_TRUE(got.empty());
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 40);  // 20 and 30 were looked at
+    // Along another key than the position's: 7.
+    EXPECT_EQ(extendedRead(b, 36, 1, descriptor("EG", 0, {even}, 1, number), got), 7);
+}
+
+TEST_P(Conformance, StepExtendedGoesInPhysicalOrderAndComparesFields) {
+    Btr b;
+    ASSERT_EQ(b.open(path), 0);
+    // The group equals the payload's first 4 bytes in 2 and 4 only.
+    ASSERT_EQ(b.insert(rec(1, "AAAA", "BBBB")), 0);
+    ASSERT_EQ(b.insert(rec(4, "CCCC", "CCCC")), 0);
+    ASSERT_EQ(b.insert(rec(3, "DDDD", "EEEE")), 0);
+    ASSERT_EQ(b.insert(rec(2, "FFFF", "FFFF")), 0);
+    // Against another field (+64): the term gives the other field's offset.
+    std::string at8(2, '\0');
+    coding::putU16(coding::bytes(at8), 8);
+    const Term same{0, 4, 4, 1 + 64, 0, at8};
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> fields{{4, 0}, {4, 8}};
+    std::vector<std::int32_t> got;
+    ASSERT_EQ(b.call(opStepFirst, sizeof b.data, 0), 0);
+    EXPECT_EQ(extendedRead(b, 38, 0, descriptor("UC", 0, {same}, 5, fields), got), 9);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{4, 2}));
+    // Each record: 8 bytes extracted, its position, the two fields.
+    ASSERT_EQ(b.call(opStepLast, sizeof b.data, 0), 0);
+    EXPECT_EQ(extendedRead(b, 39, 0, descriptor("EG", 0, {}, 2, fields), got), 0);
+    EXPECT_EQ(got, (std::vector<std::int32_t>{3, 4}));
+    EXPECT_EQ(coding::getU16(b.data + 2), 8u);
+    EXPECT_EQ(b.record().substr(8, 8), le32(3) + "EEEE");
+    const std::string position = b.record().substr(4, 4);
+    std::memcpy(b.data, position.data(), 4);
+    ASSERT_EQ(b.call(opGetDirect, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 3);
+}
+
+TEST_P(Conformance, ExtendedDescriptorRefusals) {
+    Btr b;
+    fill(b, {10, 20, 30});
+    ASSERT_EQ(b.get(opGetFirst, 0), 0);
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> number{{4, 0}};
+    std::vector<std::int32_t> got;
+    struct Case {
+        const char* what;
+        std::string d;
+        std::uint32_t offered;
+        std::int16_t status;
+    };
+    std::string cut = descriptor("EG", 0, {}, 1, number);
+    coding::putU16(coding::bytes(cut), 9);
+    const Case cases[] = {
+        {"no signature", descriptor("XX", 0, {}, 1, number), 1536, 62},
+        {"a length past the data buffer", descriptor("EG", 0, {}, 1, number), 10, 62},
+        {"a descriptor cut short", cut, 1536, 62},
+        {"a field past the record", descriptor("EG", 0, {}, 1, {{4, 22}}), 1536, 62},
+        {"comparison 7", descriptor("EG", 0, {{0, 4, 4, 7, 0, "EVEN"}}, 1, number), 1536, 62},
+        {"a last term with a connector", descriptor("EG", 0, {{0, 4, 4, 1, 1, "EVEN"}}, 1, number),
+         1536, 62},
+        {"an integer of 3 bytes", descriptor("EG", 0, {{1, 3, 0, 1, 0, "abc"}}, 1, number), 1536,
+         62},
+        {"no record wanted", descriptor("EG", 0, {}, 0, number), 1536, 62},
+        {"an answer longer than the buffer", descriptor("EG", 0, {}, 200, {{24, 0}}), 1536, 22},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(extendedRead(b, 36, 0, c.d, got, c.offered), c.status) << c.what;
+    }
+    // Nothing moved: Get Next goes on from 10.
+    ASSERT_EQ(b.call(opGetNext, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 20);
+}
+
+// ---- Insert Extended (40): the data buffer holds the number of records,
+// then each record after its 2-byte length; they are inserted in order until
+// one fails (its status returned, the ones before it stored). The answer:
+// the number inserted, then the 4-byte position of each. The position is the
+// last record inserted, along the key number given.
+
+std::string batch(const std::vector<std::string>& records) {
+    std::string b(2, '\0');
+    coding::putU16(coding::bytes(b), static_cast<std::uint16_t>(records.size()));
+    for (const std::string& r : records) {
+        std::string length(2, '\0');
+        coding::putU16(coding::bytes(length), static_cast<std::uint16_t>(r.size()));
+        b += length + r;
+    }
+    return b;
+}
+
+TEST_P(Conformance, InsertExtendedStoresRecordsInOrderUntilOneFails) {
+    Btr b;
+    fill(b, {10, 20});
+    std::string in = batch({rec(5, "ODD"), rec(15, "ODD"), rec(25, "ODD")});
+    std::memcpy(b.data, in.data(), in.size());
+    ASSERT_EQ(b.call(40, static_cast<std::uint32_t>(in.size()), 0), 0);
+    ASSERT_EQ(b.length, 2u + 3 * 4);
+    EXPECT_EQ(coding::getU16(b.data), 3u);
+    const std::string second = b.record().substr(6, 4);
+    // The position is the last record, along key 0.
+    EXPECT_EQ(b.keyBytes(4), le32(25));
+    ASSERT_EQ(b.call(opGetPrevious, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 20);
+    std::memcpy(b.data, second.data(), 4);
+    ASSERT_EQ(b.call(opGetDirect, sizeof b.data, 0), 0);
+    EXPECT_EQ(numberOf(b), 15);
+    EXPECT_EQ(b.recordCount(), 5u);
+    // A duplicate stops the batch: 5, the record before it stays.
+    in = batch({rec(35, "ODD"), rec(10, "EVEN"), rec(45, "ODD")});
+    std::memcpy(b.data, in.data(), in.size());
+    EXPECT_EQ(b.call(40, static_cast<std::uint32_t>(in.size()), 0), 5);
+    EXPECT_EQ(b.length, 2u + 4);
+    EXPECT_EQ(coding::getU16(b.data), 1u);
+    EXPECT_EQ(b.get(opGetEqual, 0, le32(35)), 0);
+    EXPECT_EQ(b.get(opGetEqual, 0, le32(45)), 4);
+    // A count past the data given, or a record shorter than the record
+    // length: 22, nothing stored.
+    in = batch({rec(55, "ODD"), rec(65, "ODD")});
+    std::memcpy(b.data, in.data(), in.size());
+    EXPECT_EQ(b.call(40, static_cast<std::uint32_t>(in.size() - 1), 0), 22);
+    in = batch({rec(55, "ODD"), rec(65, "ODD").substr(0, 20)});
+    std::memcpy(b.data, in.data(), in.size());
+    EXPECT_EQ(b.call(40, static_cast<std::uint32_t>(in.size()), 0), 22);
+    EXPECT_EQ(b.recordCount(), 6u);
+}
+
 // ---- An alternate collating sequence given in the description; status 48.
 
 TEST_P(Conformance, AlternateCollatingSequenceOrdersTheKey) {

@@ -59,6 +59,27 @@ def drive(library, folder):
     status, length = call(15, 1536, 0)
     assert status == 0 and length == 48
     assert struct.unpack("<I", data.raw[6:10])[0] == 3
+
+    # The documented API's other entries: BTRCALL32 as BTRCALL; BTRCALLID
+    # and BTRCALLID32 with a 16-byte client identifier last.
+    entry_args = [ctypes.c_uint16, ctypes.c_void_p, ctypes.c_void_p,
+                  ctypes.POINTER(ctypes.c_uint32), ctypes.c_void_p, ctypes.c_uint8, ctypes.c_int8]
+    lib.BTRCALL32.restype = ctypes.c_int16
+    lib.BTRCALL32.argtypes = entry_args
+    for name in ("BTRCALLID", "BTRCALLID32"):
+        getattr(lib, name).restype = ctypes.c_int16
+        getattr(lib, name).argtypes = entry_args + [ctypes.c_void_p]
+    client = ctypes.create_string_buffer(b"nubo-script\0" + b"AP" + struct.pack("<H", 1), 16)
+    n = ctypes.c_uint32(1536)
+    assert lib.BTRCALL32(13, position, data, ctypes.byref(n), key, 255, 0) == 0
+    assert struct.unpack("<i", data.raw[:4])[0] == 3 and n.value == 12
+    for entry in (lib.BTRCALLID, lib.BTRCALLID32):
+        n = ctypes.c_uint32(1536)
+        assert entry(12, position, data, ctypes.byref(n), key, 255, 0, client) == 0
+        assert struct.unpack("<i", data.raw[:4])[0] == -1
+        n = ctypes.c_uint32(1536)
+        assert entry(6, position, data, ctypes.byref(n), key, 255, 0, client) == 0
+        assert struct.unpack("<i", data.raw[:4])[0] == 2
     assert call(1, 0, 0)[0] == 0
     assert call(1, 0, 0)[0] == 3
 
@@ -68,13 +89,13 @@ def drive(library, folder):
     assert db.execute("SELECT records FROM record_count").fetchone()[0] == 3
     db.close()
 
-    # Only the entry leaves the library.
+    # Only the entries leave the library.
     nm = shutil.which("nm")
     if nm:
         out = subprocess.run([nm, "-D", "--defined-only", library], capture_output=True,
                              text=True, check=True).stdout
-        names = [line.split()[-1] for line in out.splitlines() if line.strip()]
-        assert names == ["BTRCALL"], names
+        names = sorted(line.split()[-1] for line in out.splitlines() if line.strip())
+        assert names == ["BTRCALL", "BTRCALL32", "BTRCALLID", "BTRCALLID32"], names
 
 
 if __name__ == "__main__":

@@ -209,7 +209,7 @@ TEST_P(Operations, CloseResetAndForeignPositionBlocks) {
 
 TEST_P(Operations, UnknownOperationsAndModes) {
     for (std::uint16_t op :
-         {16, 17, 29, 30, 31, 36, 40, 44, 50, 102, 115, 505, 1020, 2019, 65535}) {
+         {16, 17, 29, 30, 31, 41, 42, 43, 50, 102, 115, 505, 1020, 2019, 65535}) {
         EXPECT_EQ(btr.call(op, 0, 0), 1) << op;
     }
     Btr other;
@@ -247,7 +247,7 @@ TEST_P(Operations, CreateRefusalsLeaveNoFileBehind) {
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 3, 0x0100, 1}}}), 29},
         // Blank padding where the collating sequence should be.
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0020}}}), 48},
-        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0008}}}), 45},
+        {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0080}}}), 45},
         {empty.dir() + "a.dat", makeDescription(20, {{{1, 4, 0x0100, 99}}}), 49},
         {empty.dir() + "no\\such\\folder\\a.dat", kDescription, 25},
         {"", kDescription, 25},
