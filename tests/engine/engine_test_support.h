@@ -141,12 +141,16 @@ protected:
         if (GetParam().missing != nullptr) {
             if (const char* why = GetParam().missing()) GTEST_SKIP() << why;
         }
+        previous_ = &engine::currentStorage();
         engine::setStorage(GetParam().storage());
     }
     void TearDown() override {
         Btr().reset();
-        engine::setStorage(engine::sqlite::storage());
+        if (previous_ != nullptr) engine::setStorage(*previous_);
     }
+
+private:
+    engine::Storage* previous_ = nullptr;
 };
 
 inline std::string le32(std::int32_t v) {
