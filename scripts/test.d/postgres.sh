@@ -11,30 +11,36 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
 jobs=$(nproc 2>/dev/null || echo 2)
 
-run_server_tests() {
+# Runs ctest in build/$1 with the selection that follows; fails on a failed
+# test, on no test selected, and on a skipped one: with the server there, a
+# skipped test is a test that did not run.
+run_selection() {
   set -euo pipefail
-  local build timeout selection log
-  [ -n "${NUBO_TEST_PG:-}" ] || { echo "postgres: no server in the environment" >&2; return 1; }
+  local build=$1 timeout=600 log
+  shift
+  [ "$build" = asan ] && timeout=900
   log=$(mktemp)
-  for build in release asan; do
-    timeout=600
-    [ "$build" = asan ] && timeout=900
-    for selection in "-L postgres" "-R postgres"; do
-      # shellcheck disable=SC2086
-      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest --test-dir "build/$build" --output-on-failure -j "$jobs" --timeout "$timeout" \
-        --no-tests=error $selection 2>&1 | tee "$log"
-      # With the server there, a skipped test is a test that did not run.
-      if grep -q '(Skipped)' "$log"; then
-        echo "postgres: tests were skipped in build/$build ($selection)" >&2
-        rm -f "$log"
-        return 1
-      fi
-    done
-  done
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "build/$build" --output-on-failure -j "$jobs" --timeout "$timeout" \
+    --no-tests=error "$@" 2>&1 | tee "$log" || { rm -f "$log"; return 1; }
+  if grep -q '(Skipped)' "$log"; then
+    echo "postgres: tests were skipped in build/$build ($*)" >&2
+    rm -f "$log"
+    return 1
+  fi
   rm -f "$log"
 }
-export -f run_server_tests
+
+run_server_tests() {
+  set -euo pipefail
+  local build
+  [ -n "${NUBO_TEST_PG:-}" ] || { echo "postgres: no server in the environment" >&2; return 1; }
+  for build in release asan; do
+    run_selection "$build" -L postgres
+    run_selection "$build" -R '[Pp]ostgres'
+  done
+}
+export -f run_selection run_server_tests
 export jobs
 bash scripts/pg-server.sh run bash -c run_server_tests
 echo "postgres: the server tests passed"
