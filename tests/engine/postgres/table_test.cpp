@@ -180,6 +180,62 @@ TEST_F(ServerTable, AnotherMachinesChangeIsSeenAtTheNextCall) {
     EXPECT_TRUE(row.found);
 }
 
+// Record locks are the server's: held against another session (another
+// machine), counted per hold in this one, and gone with the last release.
+TEST_F(ServerTable, RecordLocksHoldAcrossMachinesAndCountTheirHolds) {
+    ASSERT_EQ(create("x.dat"), 0);
+    std::unique_ptr<Table> here, there;
+    ASSERT_EQ(open(map, "x.dat", OpenMode::Normal, here), 0);
+    ASSERT_EQ(open(other, "x.dat", OpenMode::Normal, there), 0);
+    const RowId a = insert(*here, 1, "aaaa");
+    const RowId b = insert(*here, 2, "bbbb");
+    ASSERT_TRUE(here->lockRow(a));
+    ASSERT_TRUE(here->lockRow(a));  // a second hold
+    EXPECT_FALSE(here->lockedElsewhere(a));
+    EXPECT_TRUE(there->lockedElsewhere(a));
+    EXPECT_FALSE(there->lockRow(a));
+    EXPECT_TRUE(there->lockRow(b));  // another row is free
+    EXPECT_TRUE(here->lockedElsewhere(b));
+    here->unlockRow(a);
+    EXPECT_TRUE(there->lockedElsewhere(a)) << "one hold is left";
+    here->unlockRow(a);
+    EXPECT_FALSE(there->lockedElsewhere(a));
+    EXPECT_TRUE(there->lockRow(a));
+    there->unlockRow(a);
+    there->unlockRow(b);
+    EXPECT_FALSE(here->lockedElsewhere(b));
+}
+
+// begin ... commit on one session: another machine sees nothing before the
+// commit, everything after it; rollback drops the work and the count.
+TEST_F(ServerTable, TransactionIsSeenElsewhereOnlyWhenCommitted) {
+    ASSERT_EQ(create("x.dat"), 0);
+    std::unique_ptr<Table> here, there;
+    ASSERT_EQ(open(map, "x.dat", OpenMode::Normal, here), 0);
+    ASSERT_EQ(open(other, "x.dat", OpenMode::Normal, there), 0);
+    std::uint32_t n = 0;
+    ASSERT_EQ(here->begin(), 0);
+    insert(*here, 1, "aaaa");
+    insert(*here, 1, "dupl", engine::status::duplicateKey);  // the transaction goes on
+    insert(*here, 2, "bbbb");
+    ASSERT_EQ(here->count(n), 0);
+    EXPECT_EQ(n, 2u);
+    ASSERT_EQ(there->count(n), 0);
+    EXPECT_EQ(n, 0u);
+    ASSERT_EQ(here->commit(), 0);
+    ASSERT_EQ(there->count(n), 0);
+    EXPECT_EQ(n, 2u);
+    ASSERT_EQ(here->begin(), 0);
+    insert(*here, 3, "cccc");
+    here->rollback();
+    ASSERT_EQ(there->count(n), 0);
+    EXPECT_EQ(n, 2u);
+    FoundRow row;
+    ASSERT_EQ(there->step(engine::Step::Last, 0, row), 0);
+    ASSERT_TRUE(row.found);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(row.record), 8), record(2, "bbbb"));
+}
+
 TEST_F(ServerTable, OpenModesHoldAcrossMachines) {
     ASSERT_EQ(create("x.dat"), 0);
     std::unique_ptr<Table> a, b, c;
