@@ -29,8 +29,9 @@
 //                    ahead along a key serve Get Next and Get Previous: a
 //                    step fetches the next rows in one exchange, and the
 //                    steps that follow within that time take them from
-//                    there. Any write through this process's session ends
-//                    them at once; another machine's change is seen by a
+//                    there. A write to the file through this process's
+//                    session, or the end of a transaction, ends them at
+//                    once; another machine's change is seen by a
 //                    step no later than this long after it committed. 0
 //                    reads every step from the server.
 //

@@ -144,7 +144,7 @@ std::int16_t Session::begin(std::uint64_t& which) {
 std::int16_t Session::commit(std::uint64_t which) {
     if (transaction_ == 0 || transaction_ != which) return status::ok;
     transaction_ = 0;
-    noteWrite();
+    ++transactionEnds_;
     if (!connection().run(commitStatement, std::span<const Param>())) return conn_->fault().status;
     return status::ok;
 }
@@ -152,7 +152,7 @@ std::int16_t Session::commit(std::uint64_t which) {
 void Session::rollback(std::uint64_t which) {
     if (transaction_ == 0 || transaction_ != which) return;
     transaction_ = 0;
-    noteWrite();
+    ++transactionEnds_;
     // A lost session's transaction was rolled back by the server.
     if (!lost()) conn_->run(rollbackStatement, std::span<const Param>());
 }

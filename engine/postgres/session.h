@@ -52,10 +52,16 @@ public:
     const Bounds& bounds() const { return bounds_; }
     // How long rows read ahead serve steps (server_map.h).
     std::uint32_t readAheadMilliseconds() const { return readAhead_; }
-    // Counts the writes through this session: rows read ahead before the
-    // last write are not used again.
-    void noteWrite() { ++writes_; }
-    std::uint64_t writes() const { return writes_; }
+    // Counts the writes through this session to each file (by the file's
+    // 32-bit key, table.h; two files sharing a key only count each other's
+    // writes too) and the ends of transactions: rows read ahead of a file
+    // before the last write to it, or before a transaction ended, are not
+    // used again.
+    void noteWrite(std::int32_t file) { ++fileWrites_[file]; }
+    std::uint64_t writes(std::int32_t file) const {
+        const auto it = fileWrites_.find(file);
+        return transactionEnds_ + (it == fileWrites_.end() ? 0 : it->second);
+    }
 
     // Takes the open-mode lock of file `fileId` in schema `schema`.
     // Statuses: 85 another open (here or on any machine) conflicts with the
@@ -100,7 +106,8 @@ private:
     Bounds bounds_;
     int process_ = 0;  // the process that connected
     std::uint32_t readAhead_ = 0;
-    std::uint64_t writes_ = 0;
+    std::uint64_t transactionEnds_ = 0;
+    std::map<std::int32_t, std::uint64_t> fileWrites_;
     std::map<std::pair<std::string, std::int32_t>, Hold> holds_;
     std::map<std::int64_t, int> rowLocks_;
     std::uint64_t transaction_ = 0;  // the open transaction's number, 0: none

@@ -293,7 +293,7 @@ void PgTable::serve(std::size_t row, FoundRow& out) {
 bool PgTable::stepFromReadAhead(std::size_t key, Seek how, const unsigned char* value, RowId from,
                                 FoundRow& out) {
     if (!ahead_.valid || ahead_.key != key || ahead_.how != how || ahead_.next == 0 ||
-        ahead_.next >= ahead_.ids.size() || ahead_.writes != session_->writes()) {
+        ahead_.next >= ahead_.ids.size() || ahead_.writes != session_->writes(rowLockFile_)) {
         return false;
     }
     const auto age = std::chrono::steady_clock::now() - ahead_.taken;
@@ -316,7 +316,7 @@ std::int16_t PgTable::readAhead(std::size_t key, Seek how, const unsigned char* 
     if (spec.duplicates) params.push_back(Param::int64(from));
     // Taken before the exchange: the rows are at least as fresh as this.
     const auto taken = std::chrono::steady_clock::now();
-    const std::uint64_t writes = session_->writes();
+    const std::uint64_t writes = session_->writes(rowLockFile_);
     const Result r = conn().run(steps_[key][how == Seek::After ? 0 : 1], params);
     if (!r) return failed();
     const int n = r.rows();
@@ -378,7 +378,7 @@ std::int16_t PgTable::seek(std::size_t key, Seek how, const unsigned char* value
 }
 
 std::int16_t PgTable::insert(const unsigned char* record, const unsigned char* keys, RowId& id) {
-    session_->noteWrite();
+    session_->noteWrite(rowLockFile_);
     const std::vector<Param> params = rowParams(record, keys);
     const Result r = conn().run(insert_, params);
     if (!r) return failed();
@@ -406,7 +406,7 @@ std::int16_t PgTable::readStored(RowId id, std::vector<unsigned char>& stored) {
 
 std::int16_t PgTable::replace(RowId id, const unsigned char* record, const unsigned char* keys,
                               const ReplaceGuard& guard) {
-    session_->noteWrite();
+    session_->noteWrite(rowLockFile_);
     std::vector<unsigned char> stored;
     for (int round = 0; round < replaceRounds; ++round) {
         if (const std::int16_t st = readStored(id, stored); st != status::ok) return st;
@@ -447,7 +447,7 @@ std::int16_t PgTable::replace(RowId id, const unsigned char* record, const unsig
 }
 
 std::int16_t PgTable::remove(RowId id, const ReplaceGuard& guard) {
-    session_->noteWrite();
+    session_->noteWrite(rowLockFile_);
     std::vector<unsigned char> stored;
     for (int round = 0; round < replaceRounds; ++round) {
         if (const std::int16_t st = readStored(id, stored); st != status::ok) return st;

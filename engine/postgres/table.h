@@ -126,7 +126,7 @@ private:
     std::shared_ptr<Session> session_;
     std::string schema_;
     std::int32_t fileId_ = 0;
-    std::int32_t rowLockFile_ = 0;  // the upper half of every row-lock key
+    std::int32_t rowLockFile_ = 0;  // the file's key: the upper half of every row-lock key
     bool locked_ = false;
     bool inTransaction_ = false;     // begin() joined the session's transaction
     std::uint64_t transaction_ = 0;  // which of the session's transactions

@@ -462,6 +462,37 @@ TEST_F(ServerTable, StepsReadAheadWithinTheirTime) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(row.record), 8), record(21, "cccc"));
 }
 
+// Rows read ahead stay in use across a write to another file, and end with
+// a write to their own file through any open of this process.
+TEST_F(ServerTable, ReadAheadEndsWithAWriteToItsOwnFileOnly) {
+    map.readAheadMilliseconds = 1000;
+    ASSERT_EQ(create("x.dat"), 0);
+    ASSERT_EQ(create("y.dat"), 0);
+    std::unique_ptr<Table> t, sameFile, otherFile;
+    ASSERT_EQ(open(map, "x.dat", OpenMode::Normal, t), 0);
+    ASSERT_EQ(open(map, "x.dat", OpenMode::Normal, sameFile), 0);
+    ASSERT_EQ(open(map, "y.dat", OpenMode::Normal, otherFile), 0);
+    for (std::uint32_t n = 10; n <= 100; n += 10) insert(*t, n, "aaaa");
+    insert(*otherFile, 1, "warm");  // its statement prepared before counting
+    std::shared_ptr<engine::pg::Session> session;
+    engine::pg::Fault fault;
+    ASSERT_EQ(engine::pg::Session::forServer(map, session, fault), 0);
+    FoundRow row;
+    auto next = [&] {
+        const std::string key(reinterpret_cast<const char*>(row.key), 4);
+        EXPECT_EQ(t->seek(0, Seek::After, bytes(key), row.id, row), 0);
+        return std::string(reinterpret_cast<const char*>(row.record), 8);
+    };
+    ASSERT_EQ(t->seek(0, Seek::First, nullptr, 0, row), 0);
+    EXPECT_EQ(next(), record(20, "aaaa"));  // reads ahead
+    insert(*otherFile, 2, "bbbb");
+    const auto before = session->connection().exchanges();
+    EXPECT_EQ(next(), record(30, "aaaa"));
+    EXPECT_EQ(session->connection().exchanges(), before) << "served from the rows read ahead";
+    insert(*sameFile, 35, "cccc");
+    EXPECT_EQ(next(), record(35, "cccc")) << "a write to the file ends the rows read ahead";
+}
+
 TEST_F(ServerTable, WithoutReadAheadEveryStepIsAnExchange) {
     map.readAheadMilliseconds = 0;
     ASSERT_EQ(create("x.dat"), 0);
