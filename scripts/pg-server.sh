@@ -141,7 +141,10 @@ stop() {
       as_server "$bin/pg_ctl" -D "$folder/data/cluster" -m immediate -w -t 30 stop >/dev/null 2>&1 ||
       true
   fi
-  rm -rf "$folder"
+  # The server's last processes may still write as it ends: once more if
+  # the first removal met files appearing.
+  rm -rf "$folder" 2>/dev/null || { sleep 1; rm -rf "$folder"; }
+  [ ! -e "$folder" ] || { sleep 1; rm -rf "$folder"; }
 }
 
 run() {
