@@ -180,6 +180,11 @@ inline constexpr std::int16_t recordLocked = 84;
 inline constexpr std::int16_t fileLocked = 85;
 inline constexpr std::int16_t fileTableFull = 86;
 inline constexpr std::int16_t incompatibleLock = 93;  // single and multiple record locks mixed
+// The statuses of a data file on a database server.
+inline constexpr std::int16_t deadlock = 78;         // the server broke a deadlock with this call
+inline constexpr std::int16_t serverError = 91;      // no session with the server could be made
+inline constexpr std::int16_t permissionError = 94;  // the server refused the login or the access
+inline constexpr std::int16_t sessionLost = 95;      // the session with the server ended
 }  // namespace status
 
 // The meaning of a status in a few words ("duplicate key value"), or nullptr
@@ -224,6 +229,10 @@ constexpr const char* statusName(std::int16_t s) {
         case status::fileLocked: return "file locked by another user";
         case status::fileTableFull: return "file table full";
         case status::incompatibleLock: return "incompatible lock type";
+        case status::deadlock: return "deadlock detected";
+        case status::serverError: return "server error";
+        case status::permissionError: return "permission error";
+        case status::sessionLost: return "session no longer valid";
         default: return nullptr;
     }
 }

@@ -15,6 +15,9 @@
 #include "engine/open_files.h"
 #include "engine/sqlite/storage.h"
 #include "platform/coding.h"
+#ifdef NUBO_ENGINE_POSTGRES
+#include "engine/postgres/storage.h"
+#endif
 
 namespace engine {
 namespace {
@@ -47,8 +50,18 @@ struct Call {
     int keyNumber;
 };
 
+// By default every data file is an SQLite file at its path, unless a map
+// file (engine/postgres/server_map.h) places it on a PostgreSQL server.
+Storage& defaultStorage() {
+#ifdef NUBO_ENGINE_POSTGRES
+    return pg::mappedStorage(sqlite::storage());
+#else
+    return sqlite::storage();
+#endif
+}
+
 Storage*& selectedStorage() {
-    static Storage* selected = &sqlite::storage();
+    static Storage* selected = &defaultStorage();
     return selected;
 }
 

@@ -1,6 +1,8 @@
 // The API front's choice of storage: the backend in which BTRCALL opens and
-// creates data files. The SQLite backend (engine/sqlite/storage.h) unless
-// another is set; files already open keep the storage they were opened in.
+// creates data files. Unless another is set: the SQLite backend
+// (engine/sqlite/storage.h) for every file but those a map file places on a
+// PostgreSQL server (engine/postgres/storage.h, where built). Files already
+// open keep the storage they were opened in.
 #pragma once
 
 #include "engine/storage.h"

@@ -27,6 +27,9 @@ const Entry kCommands[] = {
     {"load", commandLoad,
      "  load FILE IN [--no-end-mark]     records from the sequential layout, all or nothing;\n"
      "                                   refuses a file without its end mark unless told\n"},
+    {"copy", commandCopy,
+     "  copy SOURCE TARGET               a new data file with every record of SOURCE, in\n"
+     "                                   its order, all or nothing, verified record by record\n"},
     {"export", commandExport,
      "  export FILE [OUT] [--layout L] [--table]\n"
      "                                   records as CSV (or an aligned table)\n"},

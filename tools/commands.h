@@ -31,6 +31,9 @@ void commandStat(const Args& args, std::ostream& out);
 // save FILE [OUT] / load FILE IN: the sequential layout.
 void commandSave(const Args& args, std::ostream& out);
 void commandLoad(const Args& args, std::ostream& out);
+// copy SOURCE TARGET: every record of one data file into a new one, of
+// any backend, in one transaction, then both compared record by record.
+void commandCopy(const Args& args, std::ostream& out);
 // export FILE [OUT] [--layout L] [--table] / import FILE IN [--layout L]
 // [--replace] / delete FILE IN [--layout L].
 void commandExport(const Args& args, std::ostream& out);

@@ -76,6 +76,28 @@ std::int16_t RecordFile::get(std::uint16_t operation, int keyNumber, std::string
     return s;
 }
 
+std::int16_t RecordFile::step(std::uint16_t operation, std::string& record) {
+    const std::int16_t s = client_.call(operation, sizeof client_.data, 0);
+    if (s != status::kOk) return s;
+    if (client_.length > sizeof client_.data) {
+        throw Error(path_ + ": a record is longer than the read buffer");
+    }
+    record = client_.record();
+    return s;
+}
+
+std::int16_t RecordFile::beginTransaction() {
+    return engine::Client().call(engine::op::beginTransaction, 0, 0);
+}
+
+std::int16_t RecordFile::endTransaction() {
+    return engine::Client().call(engine::op::endTransaction, 0, 0);
+}
+
+std::int16_t RecordFile::abortTransaction() {
+    return engine::Client().call(engine::op::abortTransaction, 0, 0);
+}
+
 std::int16_t RecordFile::getEqual(int keyNumber, std::string& key, std::string& record) {
     const std::int16_t s =
         client_.get(engine::op::getEqual, static_cast<std::int8_t>(keyNumber), key);

@@ -21,7 +21,8 @@ constexpr std::uint16_t kOpen = engine::op::open, kClose = engine::op::close,
                         kGetEqual = engine::op::getEqual, kGetNext = engine::op::getNext,
                         kGetPrevious = engine::op::getPrevious, kGetFirst = engine::op::getFirst,
                         kGetLast = engine::op::getLast, kCreate = engine::op::create,
-                        kStat = engine::op::stat;
+                        kStat = engine::op::stat, kStepFirst = engine::op::stepFirst,
+                        kStepNext = engine::op::stepNext;
 }
 
 // Statuses the utility acts on.
@@ -63,11 +64,19 @@ public:
     std::int16_t get(std::uint16_t operation, int keyNumber, std::string& record, std::string& key);
     std::int16_t getEqual(int keyNumber, std::string& key, std::string& record);
 
+    // Reads in physical order (Step First, Step Next): insertion order.
+    std::int16_t step(std::uint16_t operation, std::string& record);
+
     std::int16_t insert(const std::string& record);
     // Deletes the record read last.
     std::int16_t remove();
 
     const std::string& path() const { return path_; }
+
+    // The process's transaction over every open file (Begin, End, Abort).
+    static std::int16_t beginTransaction();
+    static std::int16_t endTransaction();
+    static std::int16_t abortTransaction();
 
 private:
     engine::Client client_;  // the position block and the buffers of every call

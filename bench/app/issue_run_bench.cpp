@@ -6,7 +6,10 @@
 // the load average of the machine, and, as the peer, the same billing done
 // as one set-based SQL statement over the same data in relational SQLite
 // tables. With --reference, a second program runs on a copy of the same
-// installation, each of its runs next to the same run of the first.
+// installation, each of its runs next to the same run of the first. With
+// --server, the program runs too on the same installation mapped to a
+// PostgreSQL server (a map file in its root naming the connection string,
+// a schema of its own), each run next to the same run on SQLite.
 #include <sqlite3.h>
 
 #include <charconv>
@@ -16,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -164,13 +168,15 @@ double sqlPeer(const std::string& path, int properties, int owners, std::size_t&
 
 constexpr char kUsage[] =
     "usage: issue_run_bench PROGRAM [--reference PROGRAM] [--sizes N[,N...]] [--owners M]\n"
-    "                       [--properties N] [--folder DIR]\n"
+    "                       [--properties N] [--folder DIR] [--server CONNINFO]\n"
     "  PROGRAM            the program to measure\n"
     "  --reference P      a second program, run on a copy of each installation\n"
     "  --sizes LIST       owners in all, per installation (default 100000,1000000)\n"
     "  --owners M         owners per property, 1..9999 (default 100)\n"
     "  --properties N     one installation of N properties (1..10000) instead of --sizes\n"
     "  --folder DIR       where the installations are made (default: the temporary folder)\n"
+    "  --server CONNINFO  the program also on the installation mapped to this PostgreSQL\n"
+    "                     server (a libpq connection string; the password from PGPASSFILE)\n"
     "  --help             this text\n";
 
 bool parseCount(const std::string& text, long long& value) {
@@ -194,7 +200,7 @@ bool isProgram(const std::string& path) {
 }
 
 struct Options {
-    std::string program, reference, folder;
+    std::string program, reference, folder, server;
     int owners = 100;
     std::vector<int> properties;  // per installation
 };
@@ -218,13 +224,15 @@ bool parseOptions(int argc, char** argv, Options& o, bool& help) {
             continue;
         }
         if (arg != "--reference" && arg != "--sizes" && arg != "--owners" &&
-            arg != "--properties" && arg != "--folder") {
+            arg != "--properties" && arg != "--folder" && arg != "--server") {
             return usageError("unknown option " + arg);
         }
         if (i + 1 >= argc) return usageError(arg + " needs a value");
         const std::string value = argv[++i];
         if (arg == "--reference") {
             o.reference = value;
+        } else if (arg == "--server") {
+            o.server = value;
         } else if (arg == "--folder") {
             o.folder = value;
         } else if (arg == "--owners") {
@@ -285,21 +293,32 @@ bool measure(const Options& o, int properties) {
     std::vector<Contender> contenders;
     contenders.push_back(
         {"program", o.program, std::make_unique<e2e::Installation>(folder + "/program")});
-    e2e::Installation& inst = *contenders.front().installation;
-    const auto genStart = std::chrono::steady_clock::now();
-    std::vector<e2e::Property> props;
-    for (int p = 0; p < properties; ++p) props.push_back({p, kCycleStart, 12});
-    inst.addProperties(props);
-    inst.addOwners(total, [owners](std::size_t i) {
-        return ownerFor(static_cast<int>(i) / owners, static_cast<int>(i) % owners + 1);
-    });
-    std::printf("Generated in %.1f s\n",
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - genStart).count());
+    auto generate = [&](e2e::Installation& inst, const char* where) {
+        const auto genStart = std::chrono::steady_clock::now();
+        std::vector<e2e::Property> props;
+        for (int p = 0; p < properties; ++p) props.push_back({p, kCycleStart, 12});
+        inst.addProperties(props);
+        inst.addOwners(total, [owners](std::size_t i) {
+            return ownerFor(static_cast<int>(i) / owners, static_cast<int>(i) % owners + 1);
+        });
+        std::printf(
+            "Generated %s in %.1f s\n", where,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - genStart).count());
+    };
+    generate(*contenders.front().installation, "on SQLite");
     if (!o.reference.empty()) {
         std::filesystem::copy(folder + "/program", folder + "/reference",
                               std::filesystem::copy_options::recursive);
         contenders.push_back(
             {"reference", o.reference, std::make_unique<e2e::Installation>(folder + "/reference")});
+    }
+    if (!o.server.empty()) {
+        auto mapped = std::make_unique<e2e::Installation>(folder + "/server");
+        std::random_device random;
+        mapped->mapToServer(
+            o.server, "bench_" + std::to_string(total) + "_" + std::to_string(random() % 1000000u));
+        generate(*mapped, "on the server");
+        contenders.push_back({"server", o.program, std::move(mapped)});
     }
     std::printf("\n");
 

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <random>
+#include <sstream>
 
 #include "tests/support/installation.h"
 
@@ -260,6 +262,71 @@ TEST_P(IssueRunCase, WritesExactlyTheExpectedCollections) {
 
 INSTANTIATE_TEST_SUITE_P(Table, IssueRunCase, ::testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The same issue runs on installations whose data files are on a PostgreSQL
+// server (a map file in the root): collections and db.log byte for byte as
+// on SQLite, and a rerun bills nobody again. The server is the test server
+// NUBO_TEST_PG names (scripts/test.d/postgres.sh starts one); each
+// installation has a schema of its own there.
+std::string testServer() {
+    const char* v = std::getenv("NUBO_TEST_PG");
+    return v != nullptr ? v : "";
+}
+
+std::string freshSchema() {
+    std::random_device random;
+    return "e2e_" + std::to_string(random() % 1000000000u);
+}
+
+class IssueRunOnServer : public ::testing::TestWithParam<Case> {};
+
+TEST_P(IssueRunOnServer, SameCollectionsAndLogAsOnSqlite) {
+    if (testServer().empty()) {
+        GTEST_SKIP() << "no PostgreSQL test server: NUBO_TEST_PG is not set "
+                        "(scripts/test.d/postgres.sh starts one and sets it)";
+    }
+    const Case& c = GetParam();
+    Installation local;
+    Installation mapped;
+    mapped.mapToServer(testServer(), freshSchema());
+    for (Installation* inst : {&local, &mapped}) {
+        inst->addProperties(c.properties);
+        inst->addOwners(c.owners);
+        inst->writeWorkFile(c.work);
+        ASSERT_EQ(inst->run(COBRAM_PROGRAM).exitCode, 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(mapped.root() + "DADES/CobramH.dat"))
+        << "the collections file is on the server, not on the disk";
+    const std::vector<std::string> collections = mapped.collections();
+    EXPECT_EQ(collections, local.collections());
+    EXPECT_EQ(collections, bytesOf(c.expected));
+    const std::string log = mapped.operationsLog();
+    EXPECT_EQ(log, local.operationsLog());
+    // A rerun of the same issue inserts nothing more, and logs as on SQLite
+    // (only the insertions refused the first time are tried again).
+    ASSERT_EQ(local.run(COBRAM_PROGRAM).exitCode, 0);
+    ASSERT_EQ(mapped.run(COBRAM_PROGRAM).exitCode, 0);
+    EXPECT_EQ(mapped.collections(), collections);
+    EXPECT_EQ(mapped.operationsLog(), local.operationsLog());
+}
+
+INSTANTIATE_TEST_SUITE_P(postgres, IssueRunOnServer, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A mapped installation whose server does not answer: the program's fatal
+// path names the file and status 91, and nothing is written.
+TEST(IssueRunOnServerFaults, NoServerShowsStatus91OnTheFatalPath) {
+    Installation inst;
+    // A port on the loopback where nothing listens: refused at once.
+    inst.mapToServer("host=127.0.0.1 port=1 dbname=nubo user=nubo connect_timeout=5",
+                     freshSchema());
+    inst.writeWorkFile(WorkFile{});
+    ASSERT_EQ(inst.run(COBRAM_PROGRAM).exitCode, 0);
+    std::ifstream in(inst.folder() + "program.out", std::ios::binary);
+    const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(out.find("(91)"), std::string::npos) << out;
+    EXPECT_EQ(inst.operationsLog(), "");
+}
 
 TEST(IssueRun, DueMonthsFollowThePeriodAndTheBillingMoment) {
     Installation inst;

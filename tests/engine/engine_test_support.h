@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,6 +17,9 @@
 #include "engine/front.h"
 #include "engine/sqlite/storage.h"
 #include "platform/coding.h"
+#ifdef NUBO_ENGINE_POSTGRES
+#include "engine/postgres/storage.h"
+#endif
 
 namespace engine_test {
 
@@ -69,14 +74,51 @@ inline std::string makeDescription(std::uint16_t recordLength,
 using Btr = engine::Client;
 
 // The storage backends every conformance test runs against: a backend joins
-// the suite with one line here.
+// the suite with one line here. `missing` tells why a backend cannot run
+// here (nullptr when it can): its tests are then skipped with that reason.
+// `onDisk`: a data file is a file at its path (checks of the folder's
+// contents apply).
 struct Backend {
     const char* name;
     engine::Storage& (*storage)();
+    const char* (*missing)() = nullptr;
+    bool onDisk = true;
 };
+
+#ifdef NUBO_ENGINE_POSTGRES
+// The PostgreSQL backend on the test server NUBO_TEST_PG names (a libpq
+// connection string, as scripts/pg-server.sh writes it; the password from
+// PGPASSFILE), every file a table named after its whole path in the schema
+// "engine_tests". NUBO_TEST_PG_READ_AHEAD sets the read-ahead time in ms.
+inline const char* postgresMissing() {
+    const char* conninfo = std::getenv("NUBO_TEST_PG");
+    if (conninfo == nullptr || *conninfo == '\0') {
+        return "no PostgreSQL test server: NUBO_TEST_PG is not set "
+               "(scripts/test.d/postgres.sh starts one and sets it)";
+    }
+    return nullptr;
+}
+inline engine::Storage& postgresStorage() {
+    static const std::unique_ptr<engine::Storage> storage = [] {
+        engine::pg::ServerMap map;
+        const char* conninfo = std::getenv("NUBO_TEST_PG");
+        map.server = conninfo != nullptr ? conninfo : "";
+        map.schema = "engine_tests";
+        if (const char* ms = std::getenv("NUBO_TEST_PG_READ_AHEAD")) {
+            map.readAheadMilliseconds = static_cast<std::uint32_t>(std::strtoul(ms, nullptr, 10));
+        }
+        return engine::pg::serverStorage(map);
+    }();
+    return *storage;
+}
+#endif
+
 inline const std::vector<Backend>& backends() {
     static const std::vector<Backend> all = {
         {"sqlite", &engine::sqlite::storage},
+#ifdef NUBO_ENGINE_POSTGRES
+        {"postgres", &postgresStorage, &postgresMissing, false},
+#endif
     };
     return all;
 }
@@ -95,11 +137,20 @@ inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
 // the test runs; every file is closed after it.
 class BackendTest : public ::testing::TestWithParam<Backend> {
 protected:
-    void SetUp() override { engine::setStorage(GetParam().storage()); }
+    void SetUp() override {
+        if (GetParam().missing != nullptr) {
+            if (const char* why = GetParam().missing()) GTEST_SKIP() << why;
+        }
+        previous_ = &engine::currentStorage();
+        engine::setStorage(GetParam().storage());
+    }
     void TearDown() override {
         Btr().reset();
-        engine::setStorage(engine::sqlite::storage());
+        if (previous_ != nullptr) engine::setStorage(*previous_);
     }
+
+private:
+    engine::Storage* previous_ = nullptr;
 };
 
 inline std::string le32(std::int32_t v) {

@@ -32,6 +32,7 @@ class Operations : public BackendTest {
 protected:
     void SetUp() override {
         BackendTest::SetUp();
+        if (IsSkipped()) return;
         path = tmp.dir() + "people.dat";
         ASSERT_EQ(btr.create(path, kDescription), 0);
         ASSERT_EQ(btr.open(path), 0);
@@ -253,6 +254,8 @@ TEST_P(Operations, CreateRefusalsLeaveNoFileBehind) {
         {"", kDescription, 25},
     };
     for (const Case& c : cases) {
+        // A missing folder matters only where files are files.
+        if (!GetParam().onDisk && c.path.find("no\\such") != std::string::npos) continue;
         Btr b;
         EXPECT_EQ(b.create(c.path, c.description), c.status) << c.path;
         EXPECT_TRUE(filesIn(empty.path()).empty()) << c.status;
@@ -279,7 +282,9 @@ TEST_P(Operations, CreateOverwritesUnlessToldNot) {
     ASSERT_EQ(other.stat(), 0);
     EXPECT_EQ(coding::getU16(other.data), 30);
     ASSERT_EQ(other.close(), 0);
-    EXPECT_EQ(filesIn(tmp.path()), std::vector<std::string>{"people.dat"});
+    if (GetParam().onDisk) {
+        EXPECT_EQ(filesIn(tmp.path()), std::vector<std::string>{"people.dat"});
+    }
 }
 
 // The log of another database left beside the name must not be read into
@@ -381,7 +386,9 @@ TEST_P(Operations, TheDataLayersCallsWork) {
     std::memset(layer.key, ' ', 256);
     std::memcpy(layer.key, name.c_str(), name.size() + 1);
     ASSERT_EQ(layer.call(opCreate, 1536, -1, static_cast<std::uint8_t>(name.size())), 0);
-    EXPECT_TRUE(std::filesystem::exists(tmp.path() / "DADES" / "CobramH.dat"));
+    if (GetParam().onDisk) {
+        EXPECT_TRUE(std::filesystem::exists(tmp.path() / "DADES" / "CobramH.dat"));
+    }
     // Open: owner name and blanks, data length 5; a name in another case.
     std::memset(layer.data, ' ', 1536);
     std::memcpy(layer.data, "OWNR", 5);

@@ -94,6 +94,7 @@ class Sharing : public BackendTest {
 protected:
     void SetUp() override {
         BackendTest::SetUp();
+        if (IsSkipped()) return;
         ASSERT_TRUE(shortBusyWait);
         path = tmp.dir() + "shared.dat";
         Btr b;
@@ -324,11 +325,13 @@ TEST_P(Sharing, TwoProcessesCreatingOneFileGetOneFile) {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_TRUE((got[0] == 0 && got[1] == 59) || (got[0] == 59 && got[1] == 0))
         << int(got[0]) << " " << int(got[1]);
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(tmp.path())) {
-        names.insert(e.path().filename().string());
+    if (GetParam().onDisk) {
+        std::set<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(tmp.path())) {
+            names.insert(e.path().filename().string());
+        }
+        EXPECT_EQ(names, (std::set<std::string>{"fresh.dat", "shared.dat"}));
     }
-    EXPECT_EQ(names, (std::set<std::string>{"fresh.dat", "shared.dat"}));
     Btr b;
     EXPECT_EQ(b.open(fresh), 0);
 }

@@ -74,6 +74,18 @@ void closeFile(Handle& h) {
     call(kClose, h, data, key, 0);
 }
 
+// Whether the data file exists, asked of the record manager: on a server a
+// data file is no file at its path.
+bool dataFileExists(const std::string& path) {
+    Handle h;
+    std::string owner(8, '\0');
+    std::string key = path;
+    key.push_back('\0');
+    const std::int16_t st = call(kOpen, h, owner, key, 0);
+    if (st == 0) closeFile(h);
+    return st != engine::status::fileNotFound;
+}
+
 void createFile(const std::string& path, const std::string& desc) {
     Handle h;
     std::string data = desc;
@@ -161,9 +173,13 @@ void Installation::layOut() {
     write("root/ddf/CobramH.xdf", dictionary(description(22, {{1, 9}})));
 }
 
+void Installation::mapToServer(const std::string& conninfo, const std::string& schema) {
+    write("root/nubodb.server", "server = " + conninfo + "\nschema = " + schema + "\n");
+}
+
 void Installation::addProperties(const std::vector<Property>& properties) {
     const std::string path = root() + "DADES/FinquesH.dat";
-    if (!std::filesystem::exists(path)) createFile(path, description(kPropertiesLength, {{1, 2}}));
+    if (!dataFileExists(path)) createFile(path, description(kPropertiesLength, {{1, 2}}));
     std::vector<std::string> records;
     for (const Property& p : properties) {
         std::string r(kPropertiesLength, ' ');
@@ -210,7 +226,7 @@ void Installation::addOwners(const std::vector<Owner>& owners) {
 
 void Installation::addOwners(std::size_t count, const std::function<Owner(std::size_t)>& ownerAt) {
     const std::string path = root() + "DADES/PropietH.dat";
-    if (!std::filesystem::exists(path)) createFile(path, description(428, {{1, 4}}));
+    if (!dataFileExists(path)) createFile(path, description(428, {{1, 4}}));
     Handle h;
     openFile(h, path);
     for (std::size_t i = 0; i < count; ++i) {
@@ -239,7 +255,7 @@ void Installation::removeWorkFile() {
 std::vector<std::string> Installation::collections() const {
     std::vector<std::string> out;
     const std::string path = root() + "DADES/CobramH.dat";
-    if (!std::filesystem::exists(path)) return out;
+    if (!dataFileExists(path)) return out;
     Handle h;
     openFile(h, path);
     std::uint16_t op = kGetFirst;

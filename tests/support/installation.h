@@ -98,6 +98,12 @@ public:
 
     std::string folder() const { return base_; }
 
+    // Places the installation's data files on a PostgreSQL server: a map
+    // file "nubodb.server" in the root naming `conninfo` (no password: the
+    // password file gives it) and `schema`. From then on every data file of
+    // the root is a table there; call it before adding anything.
+    void mapToServer(const std::string& conninfo, const std::string& schema);
+
 private:
     void layOut();
     void write(const std::string& name, const std::string& bytes) const;

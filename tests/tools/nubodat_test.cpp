@@ -3,6 +3,9 @@
 // and bad input that is named and leaves the file as it was.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <sstream>
 
 #include "app/records.h"
@@ -166,6 +169,61 @@ TEST_F(Nubodat, SaveAndLoadRoundTripAnyBytes) {
     ASSERT_EQ(load.code, 0) << load.err;
     EXPECT_EQ(save(copy), saved);
     EXPECT_EQ(run({"check", copy}).code, 0);
+}
+
+// copy: the new file holds the same records in the same order along every
+// key (key 1 of the owners allows duplicates: their insertion order counts).
+TEST_F(Nubodat, CopyMakesTheSameFileInEveryOrder) {
+    const std::string file = create("PropietH");
+    import(file, kExamples + "data/owners.csv");
+    dir.write("copy/.keep", "");
+    const Result r = run({"copy", file, path("copy/PropietH.dat")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, path("copy/PropietH.dat") + ": 10 records copied from " + file +
+                         ", verified record by record\n");
+    EXPECT_EQ(save(path("copy/PropietH.dat")), save(file));
+    EXPECT_EQ(run({"stat", path("copy/PropietH.dat")}).out, run({"stat", file}).out);
+    const Result byOwner = run({"export", file, "--layout", "owners"});
+    EXPECT_EQ(run({"check", path("copy/PropietH.dat")}).code, 0);
+    EXPECT_EQ(run({"export", path("copy/PropietH.dat"), "--layout", "owners"}).out, byOwner.out);
+}
+
+TEST_F(Nubodat, CopyRefusesAnExistingTargetAndLeavesIt) {
+    const std::string file = create("PropietH");
+    import(file, kExamples + "data/owners.csv");
+    const std::string target = create("PropietH", "other");
+    const Result r = run({"copy", file, target});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("the file exists; copy makes a new file, nothing was copied"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(save(target), "\x1a");  // still empty
+    EXPECT_EQ(run({"copy", path("missing.dat"), path("new.dat")}).code, 1);
+    EXPECT_FALSE(std::filesystem::exists(path("new.dat")));
+}
+
+// copy to a PostgreSQL server (a folder with a map file) and back: the
+// records come back byte for byte. Needs the test server of NUBO_TEST_PG.
+TEST_F(Nubodat, CopyToAPostgresServerAndBack) {
+    const char* server = std::getenv("NUBO_TEST_PG");
+    if (server == nullptr || *server == '\0') {
+        GTEST_SKIP() << "no PostgreSQL test server: NUBO_TEST_PG is not set "
+                        "(scripts/test.d/postgres.sh starts one and sets it)";
+    }
+    std::random_device random;
+    dir.write("server/nubodb.server", std::string("server = ") + server + "\nschema = copy_" +
+                                          std::to_string(random() % 1000000000u) + "\n");
+    const std::string file = create("PropietH");
+    import(file, kExamples + "data/owners.csv");
+    const Result there = run({"copy", file, path("server/PropietH.dat")});
+    ASSERT_EQ(there.code, 0) << there.err;
+    EXPECT_FALSE(std::filesystem::exists(path("server/PropietH.dat")));
+    EXPECT_EQ(save(path("server/PropietH.dat")), save(file));
+    dir.write("back/.keep", "");
+    const Result back = run({"copy", path("server/PropietH.dat"), path("back/PropietH.dat")});
+    ASSERT_EQ(back.code, 0) << back.err;
+    EXPECT_EQ(save(path("back/PropietH.dat")), save(file));
+    EXPECT_EQ(run({"copy", file, path("server/PropietH.dat")}).code, 1);  // exists there
 }
 
 TEST_F(Nubodat, BadCsvLinesAreNamedAndNothingIsWritten) {
