@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/key_codec.h"
 #include "engine/postgres/names.h"
 
 namespace engine::pg {
@@ -18,9 +19,12 @@ std::string keyColumn(std::size_t k) {
 }
 
 // The rows of every seek: id, record, key in order-preserving form.
-std::string seekSql(const std::string& table, const std::string& column, bool duplicates, Seek how,
-                    int limit = 1) {
+// A null key's column holds NULL for the rows out of its index: the ends
+// skip them, every comparison leaves them out anyway.
+std::string seekSql(const std::string& table, const std::string& column, bool duplicates,
+                    bool nullable, Seek how, int limit = 1) {
     const std::string select = "SELECT id, data, " + column + " FROM " + table;
+    const std::string present = nullable ? " WHERE " + column + " IS NOT NULL" : "";
     const std::string up = " ORDER BY " + column + ", id LIMIT " + std::to_string(limit);
     const std::string down =
         " ORDER BY " + column + " DESC, id DESC LIMIT " + std::to_string(limit);
@@ -30,8 +34,8 @@ std::string seekSql(const std::string& table, const std::string& column, bool du
         case Seek::GreaterOrEqual: return select + " WHERE " + column + " >= $1" + up;
         case Seek::Less: return select + " WHERE " + column + " < $1" + down;
         case Seek::LessOrEqual: return select + " WHERE " + column + " <= $1" + down;
-        case Seek::First: return select + up;
-        case Seek::Last: return select + down;
+        case Seek::First: return select + present + up;
+        case Seek::Last: return select + present + down;
         case Seek::After:
             // A row-value comparison seeks the (key, id) index of a key with
             // duplicates; a unique key has one row per value, so the value
@@ -103,8 +107,10 @@ std::vector<std::string> tableStatements(const std::string& s, const std::string
                          "  data bytea NOT NULL CHECK (length(data) = " +
                          std::to_string(d.recordLength) + ")";
     for (std::size_t k = 0; k < d.keys.size(); ++k) {
-        create += ",\n  " + keyColumn(k) + " bytea NOT NULL CHECK (length(" + keyColumn(k) +
-                  ") = " + std::to_string(d.keys[k].length) + ")";
+        create += ",\n  " + keyColumn(k) +
+                  (d.keys[k].nulls == NullKey::None ? " bytea NOT NULL" : " bytea") +
+                  " CHECK (length(" + keyColumn(k) + ") = " + std::to_string(d.keys[k].length) +
+                  ")";
     }
     create += "\n)";
     std::vector<std::string> out{create};
@@ -238,20 +244,35 @@ std::int16_t PgTable::prepareStatements(const std::string& tableName) {
     }
     seeks_.resize(keys);
     steps_.resize(keys);
+    ranks_.resize(keys);
+    nths_.resize(keys);
     for (std::size_t k = 0; k < keys; ++k) {
         const bool dup = description_.keys[k].duplicates;
+        const bool nullable = description_.keys[k].nulls != NullKey::None;
         const int params = dup ? 2 : 1;
         steps_[k][0] = {prefix + "a" + std::to_string(k),
-                        seekSql(t, keyColumn(k), dup, Seek::After, readAheadRows), params};
+                        seekSql(t, keyColumn(k), dup, nullable, Seek::After, readAheadRows),
+                        params};
         steps_[k][1] = {prefix + "b" + std::to_string(k),
-                        seekSql(t, keyColumn(k), dup, Seek::Before, readAheadRows), params};
+                        seekSql(t, keyColumn(k), dup, nullable, Seek::Before, readAheadRows),
+                        params};
         for (std::size_t h = 0; h < seekCount; ++h) {
             const auto how = static_cast<Seek>(h);
-            seeks_[k][h] = {
-                prefix + "s" + std::to_string(k) + "_" + std::to_string(h),
-                seekSql(t, keyColumn(k), description_.keys[k].duplicates, how),
-                takesRow(how, description_.keys[k].duplicates) ? 2 : (takesValue(how) ? 1 : 0)};
+            seeks_[k][h] = {prefix + "s" + std::to_string(k) + "_" + std::to_string(h),
+                            seekSql(t, keyColumn(k), dup, nullable, how),
+                            takesRow(how, dup) ? 2 : (takesValue(how) ? 1 : 0)};
         }
+        const std::string c = keyColumn(k);
+        ranks_[k] = {prefix + "r" + std::to_string(k),
+                     "SELECT (SELECT count(*) FROM " + t + " WHERE " + c +
+                         " < $1) + (SELECT count(*) FROM " + t + " WHERE " + c +
+                         " = $1 AND id < $2::bigint)",
+                     2};
+        nths_[k] = {prefix + "n" + std::to_string(k),
+                    "SELECT id, data, " + c + " FROM " + t +
+                        (nullable ? " WHERE " + c + " IS NOT NULL" : "") + " ORDER BY " + c +
+                        ", id LIMIT 1 OFFSET $1::bigint",
+                    1};
     }
     // The first read of the table: one that names every column, so a
     // table that does not fit the description fails the open.
@@ -271,7 +292,9 @@ std::vector<Param> PgTable::rowParams(const unsigned char* record,
     params.reserve(description_.keys.size() + 3);
     params.push_back(Param::bytes(record, description_.recordLength));
     for (std::size_t k = 0; k < description_.keys.size(); ++k) {
-        params.push_back(Param::bytes(keys + keyOffsets_[k], description_.keys[k].length));
+        const KeySpec& key = description_.keys[k];
+        params.push_back(keyIsNull(key, record) ? Param::null()
+                                                : Param::bytes(keys + keyOffsets_[k], key.length));
     }
     return params;
 }
@@ -394,10 +417,17 @@ std::int16_t PgTable::readStored(RowId id, std::vector<unsigned char>& stored) {
     if (r.rows() == 0) return status::noCurrentRecord;
     stored.clear();
     for (int column = 0; column < r.columns(); ++column) {
-        const auto data = r.bytes(0, column);
         const std::size_t wanted =
             column == 0 ? description_.recordLength
                         : description_.keys[static_cast<std::size_t>(column - 1)].length;
+        // A row out of a null key's index: its key's bytes are to be ignored.
+        if (column > 0 &&
+            description_.keys[static_cast<std::size_t>(column - 1)].nulls != NullKey::None &&
+            r.isNull(0, column)) {
+            stored.insert(stored.end(), wanted, 0);
+            continue;
+        }
+        const auto data = r.bytes(0, column);
         if (data.size() != wanted) return status::ioError;
         stored.insert(stored.end(), data.begin(), data.end());
     }
@@ -420,8 +450,11 @@ std::int16_t PgTable::replace(RowId id, const unsigned char* record, const unsig
         for (std::size_t k = 0; k < description_.keys.size(); ++k) {
             const unsigned char* before =
                 stored.data() + description_.recordLength + keyOffsets_[k];
+            // A null key's stored bytes say nothing: taken as changing.
             if (!description_.keys[k].duplicates &&
-                !std::equal(before, before + description_.keys[k].length, keys + keyOffsets_[k])) {
+                (description_.keys[k].nulls != NullKey::None ||
+                 !std::equal(before, before + description_.keys[k].length,
+                             keys + keyOffsets_[k]))) {
                 uniqueChanges = true;
             }
         }
@@ -506,7 +539,11 @@ std::int16_t PgTable::readCounters(std::int64_t& records, std::int64_t& changes)
 std::int16_t PgTable::distinctValues(std::size_t key, std::uint32_t& out) {
     out = 0;
     if (key >= description_.keys.size()) return status::invalidKeyNumber;
-    if (!description_.keys[key].duplicates) return count(out);
+    // A unique key has a value per record, but a null key's records out of
+    // its index have none.
+    if (!description_.keys[key].duplicates && description_.keys[key].nulls == NullKey::None) {
+        return count(out);
+    }
     std::int64_t records = 0;
     std::int64_t changes = 0;
     if (const std::int16_t st = readCounters(records, changes); st != status::ok) return st;
@@ -525,6 +562,45 @@ std::int16_t PgTable::distinctValues(std::size_t key, std::uint32_t& out) {
         d.changes = changes;
     }
     out = d.value;
+    return status::ok;
+}
+
+std::int16_t PgTable::rowsBefore(std::size_t key, const unsigned char* value, RowId from,
+                                 std::uint64_t& out) {
+    out = 0;
+    if (key >= description_.keys.size()) return status::invalidKeyNumber;
+    ahead_.valid = false;
+    const Result r = conn().run(
+        ranks_[key], {Param::bytes(value, description_.keys[key].length), Param::int64(from)});
+    if (!r) return failed();
+    std::int64_t n = 0;
+    if (r.rows() != 1 || !r.int64(0, 0, n)) return status::ioError;
+    out = static_cast<std::uint64_t>(std::max<std::int64_t>(0, n));
+    return status::ok;
+}
+
+std::int16_t PgTable::seekNth(std::size_t key, std::uint64_t n, FoundRow& out) {
+    out = FoundRow{};
+    if (key >= description_.keys.size()) return status::invalidKeyNumber;
+    ahead_.valid = false;
+    const auto offset = static_cast<std::int64_t>(std::min<std::uint64_t>(
+        n, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+    const Result r = conn().run(nths_[key], {Param::int64(offset)});
+    if (!r) return failed();
+    if (r.rows() == 0) return status::ok;
+    std::int64_t id = 0;
+    const auto record = r.bytes(0, 1);
+    const auto encoded = r.bytes(0, 2);
+    if (!r.int64(0, 0, id) || record.size() != description_.recordLength ||
+        encoded.size() != description_.keys[key].length) {
+        return status::ioError;
+    }
+    std::copy(record.begin(), record.end(), foundRecord_.begin());
+    std::copy(encoded.begin(), encoded.end(), foundKey_.begin());
+    out.found = true;
+    out.id = id;
+    out.record = foundRecord_.data();
+    out.key = foundKey_.data();
     return status::ok;
 }
 

@@ -102,6 +102,10 @@ public:
     // change counter of the file moved since (never kept from inside a
     // transaction, whose work may still be rolled back).
     std::int16_t distinctValues(std::size_t key, std::uint32_t& out) override;
+    // Counted on the server: each is one exchange, growing with the file.
+    std::int16_t rowsBefore(std::size_t key, const unsigned char* value, RowId from,
+                            std::uint64_t& out) override;
+    std::int16_t seekNth(std::size_t key, std::uint64_t n, FoundRow& out) override;
     std::int16_t begin() override;
     std::int16_t commit() override;
     void rollback() override;
@@ -164,6 +168,7 @@ private:
     std::vector<std::array<Statement, 2>> steps_;          // per key: After, Before, read ahead
     std::array<Statement, stepCount> physical_;            // per Step
     std::vector<Statement> distinctStatements_;            // per key with duplicates
+    std::vector<Statement> ranks_, nths_;                  // per key: rowsBefore, seekNth
     Statement insert_, readById_, readRow_, replace_, remove_, count_;
 };
 

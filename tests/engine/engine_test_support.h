@@ -2,6 +2,7 @@
 // that drives BTRCALL with buffers of the sizes callers use.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -77,12 +78,15 @@ using Btr = engine::Client;
 // the suite with one line here. `missing` tells why a backend cannot run
 // here (nullptr when it can): its tests are then skipped with that reason.
 // `onDisk`: a data file is a file at its path (checks of the folder's
-// contents apply).
+// contents apply). `walkStaleness`: how long after another process's commit
+// a walk along a key may still answer from rows it read before (nullptr:
+// it sees the commit at its next call).
 struct Backend {
     const char* name;
     engine::Storage& (*storage)();
     const char* (*missing)() = nullptr;
     bool onDisk = true;
+    std::chrono::milliseconds (*walkStaleness)() = nullptr;
 };
 
 #ifdef NUBO_ENGINE_POSTGRES
@@ -98,15 +102,22 @@ inline const char* postgresMissing() {
     }
     return nullptr;
 }
+inline std::uint32_t postgresReadAhead() {
+    if (const char* ms = std::getenv("NUBO_TEST_PG_READ_AHEAD")) {
+        return static_cast<std::uint32_t>(std::strtoul(ms, nullptr, 10));
+    }
+    return engine::pg::ServerMap{}.readAheadMilliseconds;
+}
+inline std::chrono::milliseconds postgresWalkStaleness() {
+    return std::chrono::milliseconds(postgresReadAhead());
+}
 inline engine::Storage& postgresStorage() {
     static const std::unique_ptr<engine::Storage> storage = [] {
         engine::pg::ServerMap map;
         const char* conninfo = std::getenv("NUBO_TEST_PG");
         map.server = conninfo != nullptr ? conninfo : "";
         map.schema = "engine_tests";
-        if (const char* ms = std::getenv("NUBO_TEST_PG_READ_AHEAD")) {
-            map.readAheadMilliseconds = static_cast<std::uint32_t>(std::strtoul(ms, nullptr, 10));
-        }
+        map.readAheadMilliseconds = postgresReadAhead();
         return engine::pg::serverStorage(map);
     }();
     return *storage;
@@ -117,7 +128,7 @@ inline const std::vector<Backend>& backends() {
     static const std::vector<Backend> all = {
         {"sqlite", &engine::sqlite::storage},
 #ifdef NUBO_ENGINE_POSTGRES
-        {"postgres", &postgresStorage, &postgresMissing, false},
+        {"postgres", &postgresStorage, &postgresMissing, false, &postgresWalkStaleness},
 #endif
     };
     return all;

@@ -242,17 +242,26 @@ TEST_P(Sharing, AWalkSeesAnotherProcesssWritesAtItsNextCall) {
         const std::int16_t st = walker.call(opGetNext, 1536, 0);
         seen.push_back(st == 0 ? coding::getI32(walker.data) : -st);
     };
+    // A backend that reads rows ahead answers from them for at most its
+    // stated time after another process's commit.
+    auto afterStaleness = [&] {
+        if (GetParam().walkStaleness != nullptr) {
+            std::this_thread::sleep_for(GetParam().walkStaleness() + std::chrono::milliseconds(20));
+        }
+    };
     next();  // 20
     next();  // 30, the walk undisturbed so far
     std::int16_t childStatus = -1;
     writeAll(toChild[1], "x", 1);
     ASSERT_EQ(::read(fromChild[0], &childStatus, 2), 2);
     ASSERT_EQ(childStatus, 0);
+    afterStaleness();
     next();  // 35
     next();  // 40
     writeAll(toChild[1], "x", 1);
     ASSERT_EQ(::read(fromChild[0], &childStatus, 2), 2);
     ASSERT_EQ(childStatus, 0);
+    afterStaleness();
     next();  // 60
     next();  // the end
     EXPECT_EQ(seen, (std::vector<std::int32_t>{20, 30, 35, 40, 60, -9}));
