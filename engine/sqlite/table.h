@@ -29,7 +29,11 @@ public:
     // such file; 85 another open conflicts with the mode (or another
     // process holds the database for longer than the busy wait); 30 not a
     // data file of this engine (not a database, a foreign database, a
-    // damaged description); 2 a damaged or unreadable database.
+    // damaged description); 2 a damaged or unreadable database: one cut
+    // short (its length no whole number of pages, or short of the pages
+    // its header counts, while no log holds frames), a damaged first page,
+    // or damage at either end of the table or of an index; 46 on a file
+    // system mounted read-only; 87 when no file handle is left.
     static std::int16_t open(const std::string& programPath, OpenMode mode,
                              std::unique_ptr<Table>& out);
 
@@ -40,6 +44,9 @@ public:
     const FileDescription& description() const override { return description_; }
     std::int16_t seek(std::size_t key, Seek how, const unsigned char* value, RowId from,
                       FoundRow& out) override;
+    // Writes (insert, replace, remove, begin) wait for another process's
+    // write lock at most the busy wait (status 85); after one was refused
+    // so, the next ones try without waiting until one gets through.
     std::int16_t insert(const unsigned char* record, const unsigned char* keys, RowId& id) override;
     std::int16_t replace(RowId id, const unsigned char* record, const unsigned char* keys,
                          const ReplaceGuard& guard) override;
@@ -65,6 +72,8 @@ public:
 private:
     SqliteTable() = default;
     std::int16_t initialise(const std::string& programPath, OpenMode mode);
+    std::int16_t checkLength(const std::string& programPath);
+    std::int16_t systemCause(const std::string& native);
     std::int16_t configure();
     std::int16_t readDescription();
     std::int16_t checkSchema();
@@ -78,6 +87,7 @@ private:
     std::int16_t checkStored(RowId id, const ReplaceGuard& guard);
     std::int16_t inWriteTransaction(const std::function<std::int16_t()>& work);
     std::int16_t run(Statement& stmt);
+    std::int16_t afterWrite(std::int16_t st);
     std::int16_t takeRow(sqlite3_stmt* stmt, FoundRow& out);
 
     // SQLite keeps pointers to bound buffers until they are bound again;
@@ -104,7 +114,8 @@ private:
     Statement insert_, update_, delete_, readById_, readCount_, begin_, commit_, rollback_;
     Statement readRow_;
     std::array<Statement, stepCount> steps_;
-    bool inTransaction_ = false;                // begin() opened one
+    bool inTransaction_ = false;  // begin() opened one
+    bool waitsCut_ = false;  // a write waited out the busy wait in vain: no wait until one works
     std::vector<Statement> distinct_;           // per key with duplicates
     std::vector<std::uint32_t> distinctCount_;  // per key, as last counted
     bool distinctKnown_ = false;
