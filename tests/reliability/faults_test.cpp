@@ -17,7 +17,6 @@
 #include <functional>
 #include <iostream>
 #include <random>
-#include <regex>
 
 #include "platform/platform.h"
 #include "tests/reliability/checks.h"
@@ -78,11 +77,28 @@ bool showsFatalMessage(const std::string& output, const std::string& file, std::
             text += output[i];
         }
     }
-    const std::regex message("NOESPOTACCEDIRALFITXER[^(]*" + file + "\\((-?[0-9]+)\\)");
-    std::smatch found;
-    if (!std::regex_search(text, found, message)) return false;
-    status = found[1];
-    return true;
+    // "NOESPOTACCEDIRALFITXER", no "(" up to the file's name, then
+    // "(status)".
+    const std::string head = "NOESPOTACCEDIRALFITXER";
+    for (std::size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+        const std::size_t open = text.find('(', at + head.size());
+        if (open == std::string::npos) return false;
+        if (open < at + head.size() + file.size() ||
+            text.compare(open - file.size(), file.size(), file) != 0) {
+            continue;
+        }
+        const std::size_t close = text.find(')', open);
+        if (close == std::string::npos) return false;
+        const std::string number = text.substr(open + 1, close - open - 1);
+        const std::size_t digits = number.size() > 0 && number[0] == '-' ? 1 : 0;
+        if (number.size() == digits ||
+            number.find_first_not_of("0123456789", digits) != std::string::npos) {
+            continue;
+        }
+        status = number;
+        return true;
+    }
+    return false;
 }
 
 long long sizeOf(const std::string& path) {
