@@ -94,6 +94,8 @@ void writeCollection(double totalAmount, double flaggedAmount) {
     const std::string identity(reinterpret_cast<const char*>(CobramHRecord), cobram::identitySize);
     seekByKey(kCollectionsFile, 0, identity, 0, status);
     if (status == 0) return;
+    // A lookup that met damage cannot tell whether the collection exists.
+    stopOnDamagedFile(kCollectionsFile, status);
 
     // The lookup may have left other bytes in the area: set the identity again.
     std::memcpy(CobramHRecord, identity.data(), cobram::identitySize);

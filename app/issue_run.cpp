@@ -67,17 +67,21 @@ void scanOwners(void (*visitOwner)()) {
     const std::string lastProperty = runParameters.ownerTo.substr(0, 2);
     std::int16_t propertyStatus = 0;
     seekByKey(kPropertiesFile, 0, runParameters.ownerFrom.substr(0, 2), 1, propertyStatus);
+    stopOnDamagedFile(kPropertiesFile, propertyStatus);
     while (propertyStatus == 0) {
         const std::string propertyNumber = recordBytes(FinquesHRecord, finques::propertyNumber, 2);
         if (propertyNumber > lastProperty) break;
 
         std::int16_t ownerStatus = 0;
         seekByKey(kOwnersFile, 0, propertyNumber, 1, ownerStatus);
+        stopOnDamagedFile(kOwnersFile, ownerStatus);
         while (ownerStatus == 0 &&
                recordBytes(PropietHRecord, propiet::ownerKey, 2) == propertyNumber) {
             visitOwner();
             stepRecords(kOwnersFile, 1, ownerStatus);
+            stopOnDamagedFile(kOwnersFile, ownerStatus);
         }
         stepRecords(kPropertiesFile, 1, propertyStatus);
+        stopOnDamagedFile(kPropertiesFile, propertyStatus);
     }
 }

@@ -43,7 +43,8 @@ void runIssue();
 
 // Walks the properties of runParameters' range and, property by property,
 // their owners, and calls `visitOwner` with FinquesHRecord and
-// PropietHRecord holding each owner read.
+// PropietHRecord holding each owner read. A read that finds either file
+// damaged (status 2) takes the fatal path naming that file.
 void scanOwners(void (*visitOwner)());
 
 // Why the owner in PropietHRecord, of the property in FinquesHRecord, does

@@ -30,6 +30,7 @@ struct OpenFileEntry {
     std::int32_t recordLength = 0;        // from Stat at open
     std::int16_t keyNumber = 0;           // current key
     std::string keyValue;                 // current key value
+    std::string name;                     // as given to openDataFile, for the fatal message
 };
 
 struct OpenFileTable {
@@ -100,6 +101,12 @@ void requireIdentityKey(std::int16_t fileNumber, const std::string& name,
 // One record-manager call of `operation` on the file of `slot`, moving the
 // record between the slot's record area and the record manager.
 void exchangeRecord(std::int16_t slot, std::int16_t operation, std::int16_t& status);
+
+// Takes the fatal path of an open, naming the registered file `fileNumber`
+// as it was opened, when `status` says that the file is damaged or cannot be
+// read (2): a walk that ended on it would skip the rest of the file without a
+// word. Any other status, and a file number not registered, return.
+void stopOnDamagedFile(std::int16_t fileNumber, std::int16_t status);
 
 // Makes `keyNumber` the current key and reads the record whose key equals
 // `keyValue` (direction 0), the first at or after it (> 0) or the last at or

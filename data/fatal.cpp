@@ -47,3 +47,10 @@ void failOpen(const std::string& name, std::int16_t status) {
     closeAllDataFiles(closeStatus);
     std::exit(0);
 }
+
+void stopOnDamagedFile(std::int16_t fileNumber, std::int16_t status) {
+    if (status != engine::status::ioError) return;
+    const std::int16_t slot = registeredSlot(fileNumber);
+    if (slot == 0) return;
+    failOpen(openFileTable.entries[slot].name, status);
+}

@@ -87,6 +87,7 @@ void openDataFile(std::int16_t fileNumber, const std::string& name, void* record
     OpenFileEntry& entry = openFileTable.entries[slot];
     entry = OpenFileEntry{};
     entry.fileNumber = fileNumber;
+    entry.name = name;
     entry.recordArea = static_cast<unsigned char*>(recordArea);
     entry.recordAreaSize = recordArea != nullptr && recordAreaSize > 0 ? recordAreaSize : 0;
 

@@ -28,7 +28,7 @@ namespace engine {
 //   positionBlock  the caller's positionBlockSize bytes for the file, filled by Open
 //   dataBuffer     record or description; dataLength in: bytes offered,
 //                  out: bytes returned by the operations that return data
-//   keyBuffer      key value or path; at least maxPathLength bytes
+//   keyBuffer      key value, or path and its zero; at least keyBufferSize bytes
 //   keyLength      bytes of the key buffer offered
 //   keyNumber      key (index) number, or the mode for Open and Create
 // Returns the status (status::) as a whole int: callers that declare the entry
@@ -42,7 +42,9 @@ using Entry = int(NUBO_BTRCALL_CONV*)(std::uint16_t operation, void* positionBlo
 inline constexpr std::size_t positionBlockSize = 128;
 inline constexpr std::size_t maxPathLength = 255;  // a path in the key buffer, without its zero
 inline constexpr std::size_t maxKeyLength = 255;   // the bytes of one key, all segments
-inline constexpr std::size_t keyBufferSize = 256;  // what callers offer: a path and its zero
+// What callers offer: a path and its zero. Open and Create read up to this
+// many bytes for the zero; a path without one there is too long (status 11).
+inline constexpr std::size_t keyBufferSize = 256;
 inline constexpr std::uint16_t maxRecordLength = 1536;
 inline constexpr std::size_t dataBufferSize = maxRecordLength;  // what callers offer
 
@@ -152,6 +154,7 @@ inline constexpr std::int16_t differentKeyNumber = 7;  // Get Next/Previous alon
 inline constexpr std::int16_t noCurrentRecord = 8;
 inline constexpr std::int16_t endOfFile = 9;
 inline constexpr std::int16_t keyNotModifiable = 10;
+inline constexpr std::int16_t invalidFileName = 11;  // a path longer than maxPathLength
 inline constexpr std::int16_t fileNotFound = 12;
 inline constexpr std::int16_t diskFull = 18;
 inline constexpr std::int16_t inactive = 20;          // no record manager loaded
@@ -179,6 +182,7 @@ inline constexpr std::int16_t lockError = 81;            // Unlock of a lock not
 inline constexpr std::int16_t recordLocked = 84;
 inline constexpr std::int16_t fileLocked = 85;
 inline constexpr std::int16_t fileTableFull = 86;
+inline constexpr std::int16_t handleTableFull = 87;   // no file handle left in the system
 inline constexpr std::int16_t incompatibleLock = 93;  // single and multiple record locks mixed
 // The statuses of a data file on a database server.
 inline constexpr std::int16_t deadlock = 78;         // the server broke a deadlock with this call
@@ -201,6 +205,7 @@ constexpr const char* statusName(std::int16_t s) {
         case status::noCurrentRecord: return "no current record";
         case status::endOfFile: return "end of file";
         case status::keyNotModifiable: return "key not modifiable";
+        case status::invalidFileName: return "invalid file name";
         case status::fileNotFound: return "file not found";
         case status::diskFull: return "disk full";
         case status::inactive: return "record manager inactive";
@@ -228,6 +233,7 @@ constexpr const char* statusName(std::int16_t s) {
         case status::recordLocked: return "record locked";
         case status::fileLocked: return "file locked by another user";
         case status::fileTableFull: return "file table full";
+        case status::handleTableFull: return "handle table full";
         case status::incompatibleLock: return "incompatible lock type";
         case status::deadlock: return "deadlock detected";
         case status::serverError: return "server error";

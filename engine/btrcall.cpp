@@ -83,9 +83,14 @@ std::vector<std::unique_ptr<DataFile>>& closedInTransaction() {
 }
 
 // The path in the key buffer: up to its first zero byte, at most 255 bytes.
-std::string pathFrom(const unsigned char* key) {
-    const unsigned char* end = std::find(key, key + maxPathLength, 0);
-    return std::string(reinterpret_cast<const char*>(key), static_cast<std::size_t>(end - key));
+// A path with no zero among the key buffer's 256 bytes is longer than any
+// path may be: status 11 (invalid file name), and nothing is opened or
+// created, rather than a shortened path that names another file.
+std::int16_t pathFrom(const unsigned char* key, std::string& path) {
+    const unsigned char* end = std::find(key, key + keyBufferSize, 0);
+    if (end == key + keyBufferSize) return status::invalidFileName;
+    path.assign(reinterpret_cast<const char*>(key), static_cast<std::size_t>(end - key));
+    return status::ok;
 }
 
 std::int16_t openFile(Call& c) {
@@ -100,8 +105,10 @@ std::int16_t openFile(Call& c) {
         case openmode::exclusive: mode = OpenMode::Exclusive; break;
         default: return status::invalidKeyNumber;
     }
+    std::string path;
+    if (const std::int16_t st = pathFrom(c.key, path); st != status::ok) return st;
     std::unique_ptr<DataFile> file;
-    if (const std::int16_t st = DataFile::open(currentStorage(), pathFrom(c.key), mode, file);
+    if (const std::int16_t st = DataFile::open(currentStorage(), path, mode, file);
         st != status::ok) {
         return st;
     }
@@ -110,13 +117,14 @@ std::int16_t openFile(Call& c) {
 
 std::int16_t createFile(Call& c) {
     if (c.key == nullptr) return status::keyBufferMissing;
+    std::string path;
+    if (const std::int16_t st = pathFrom(c.key, path); st != status::ok) return st;
     FileDescription description;
     if (const std::int16_t st = parseDescription(c.data, c.offered, description);
         st != status::ok) {
         return st;
     }
-    return currentStorage().create(pathFrom(c.key), description,
-                                   c.keyNumber == createReplaceExisting);
+    return currentStorage().create(path, description, c.keyNumber == createReplaceExisting);
 }
 
 // Ends the process's transaction on every file in it: committed or rolled

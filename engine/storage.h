@@ -28,7 +28,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/api.h"
 #include "engine/description.h"
 
 namespace engine {
@@ -172,6 +174,17 @@ public:
     // file to be replaced is open; 25 it cannot be written.
     virtual std::int16_t create(const std::string& path, const FileDescription& description,
                                 bool overwrite) = 0;
+
+    // Runs the backend's own consistency check of the data file at `path`
+    // and adds each finding to `findings` (none when the file is sound).
+    // Status 0 when the check ran, whatever it found; 12 no such file; 85
+    // another process holds the file too long; 2 it cannot be read. A
+    // backend without a check of its own finds nothing.
+    virtual std::int16_t verify(const std::string& path, std::vector<std::string>& findings) {
+        (void)path;
+        (void)findings;
+        return status::ok;
+    }
 };
 
 }  // namespace engine

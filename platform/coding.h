@@ -29,6 +29,15 @@ inline std::uint64_t getU64(const unsigned char* p) {
            (static_cast<std::uint64_t>(getU32(p + 4)) << 32);
 }
 
+// Big-endian fields, for headers of formats that define them so (SQLite's).
+inline std::uint16_t getBigU16(const unsigned char* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+inline std::uint32_t getBigU32(const unsigned char* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
 inline void putU16(unsigned char* p, std::uint16_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -141,6 +142,24 @@ bool replaceFile(const std::string& from, const std::string& to);
 // is none to tell.
 std::string lastFileErrorText();
 
+// The kinds of failure the record manager tells apart by their cause.
+enum class FileFault {
+    Other,
+    ReadOnlyFileSystem,  // the file system is mounted read-only (EROFS)
+    OutOfHandles,        // no file handle left, in the process or the system (EMFILE, ENFILE)
+};
+
+// The kind of the system error code `code`: errno on POSIX, GetLastError's
+// value on Windows (as SQLite's sqlite3_system_errno reports it).
+FileFault fileFault(int code);
+
+// The kind of failure of the last failed file operation above.
+FileFault lastFileFault();
+
+// True when the file or folder at `nativePath` lies on a file system
+// mounted read-only (a write-protected volume on Windows).
+bool onReadOnlyFileSystem(const std::string& nativePath);
+
 // True when `path` names an existing file or directory.
 bool pathExists(const std::string& path);
 
@@ -174,6 +193,10 @@ bool removeNativeFile(const std::string& path);
 // for every name of one existing file; for a file that does not exist, the
 // resolved folder and the last component; `path` itself when neither works.
 std::string canonicalNativePath(const std::string& path);
+
+// The names of the entries of the folder `path` (system's form), "." and
+// ".." left out, in no particular order; empty when it cannot be read.
+std::vector<std::string> listNativeFolder(const std::string& path);
 
 // Takes an advisory lock on the whole of an open file, without waiting:
 // shared (many holders) or exclusive (one holder, no shared ones). Returns

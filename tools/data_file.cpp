@@ -65,34 +65,43 @@ bool deleteRecord(RecordFile& file, const Description& description, const std::s
     return false;
 }
 
+FileTransaction::FileTransaction(RecordFile& file, const std::string& origin)
+    : file_(file), origin_(origin) {
+    const std::int16_t s = file_.begin();
+    if (s != status::kOk) {
+        open_ = false;
+        throw Error(origin_ + ": the record manager cannot begin a transaction: " + statusText(s) +
+                    "; nothing was written");
+    }
+}
+
+FileTransaction::~FileTransaction() {
+    if (open_) file_.abort();
+}
+
+void FileTransaction::commit() {
+    open_ = false;
+    const std::int16_t s = file_.end();
+    if (s != status::kOk)
+        throw Error(origin_ + ": the record manager could not end the transaction: " +
+                    statusText(s) + "; nothing was written");
+}
+
 void changeAllOrNothing(RecordFile& file, const Description& description,
                         const std::vector<std::string>& removals,
                         const std::vector<std::string>& insertions, const std::string& origin) {
-    std::size_t removed = 0, inserted = 0;
-    std::string refusal;
-    for (; removed < removals.size(); ++removed)
-        if (!deleteRecord(file, description, removals[removed])) {
-            refusal = "record " + std::to_string(removed + 1) + " to remove could not be removed";
-            break;
-        }
-    if (refusal.empty())
-        for (; inserted < insertions.size(); ++inserted) {
-            const std::int16_t s = file.insert(insertions[inserted]);
-            if (s != status::kOk) {
-                refusal = "record " + std::to_string(inserted + 1) +
-                          " to insert was refused: " + statusText(s);
-                break;
-            }
-        }
-    if (refusal.empty()) return;
-    std::size_t lost = 0;
-    for (std::size_t j = inserted; j-- > 0;)
-        if (!deleteRecord(file, description, insertions[j])) ++lost;
-    for (std::size_t j = removed; j-- > 0;)
-        if (file.insert(removals[j]) != status::kOk) ++lost;
-    throw Error(origin + ": " + refusal + "; " +
-                (lost == 0 ? std::string("nothing was changed")
-                           : std::to_string(lost) + " records could not be put back as they were"));
+    FileTransaction transaction(file, origin);
+    for (std::size_t i = 0; i < removals.size(); ++i)
+        if (!deleteRecord(file, description, removals[i]))
+            throw Error(origin + ": record " + std::to_string(i + 1) +
+                        " to remove could not be removed; nothing was changed");
+    for (std::size_t i = 0; i < insertions.size(); ++i) {
+        const std::int16_t s = file.insert(insertions[i]);
+        if (s != status::kOk)
+            throw Error(origin + ": record " + std::to_string(i + 1) +
+                        " to insert was refused: " + statusText(s) + "; nothing was changed");
+    }
+    transaction.commit();
 }
 
 }  // namespace nubodat

@@ -17,12 +17,31 @@ namespace nubodat {
 void openWithDescription(RecordFile& file, const std::string& path, Description& description,
                          int mode = 0);
 
+// A transaction of the record manager on `file` for the life of the
+// object: begun by the constructor (Error naming `origin` when it cannot
+// be), ended by commit(), and aborted when the object goes without one.
+class FileTransaction {
+public:
+    FileTransaction(RecordFile& file, const std::string& origin);
+    ~FileTransaction();
+    FileTransaction(const FileTransaction&) = delete;
+    FileTransaction& operator=(const FileTransaction&) = delete;
+
+    // Ends the transaction; Error when the record manager cannot (and then
+    // nothing of it was written).
+    void commit();
+
+private:
+    RecordFile& file_;
+    std::string origin_;
+    bool open_ = true;
+};
+
 // Removes every record of `removals` (each found by key), then inserts every
-// record of `insertions`, all or nothing: when the record manager refuses
-// one, what was done is undone (inserted records removed, removed ones put
-// back) and Error names `origin`, the record and the status, and says
-// whether the file is as it was. Without transactions in the record
-// manager, a process killed in the middle leaves the part done.
+// record of `insertions`, all or nothing, in one transaction of the record
+// manager: other processes see every change at once or none, also when the
+// process is killed in the middle. When the record manager refuses one,
+// nothing is written and Error names `origin`, the record and the status.
 void changeAllOrNothing(RecordFile& file, const Description& description,
                         const std::vector<std::string>& removals,
                         const std::vector<std::string>& insertions, const std::string& origin);
@@ -35,9 +54,10 @@ std::vector<std::string> readAllRecords(RecordFile& file, const Description& des
 // The value of `key` in `record`: its segments' bytes, joined.
 std::string keyValueOf(const Key& key, const std::string& record);
 
-// Inserts every record; when one is refused, deletes the ones inserted
-// before it and throws Error naming `origin`, `where(index)` and the status.
-// `where` says where the refused record came from ("line 7", "record 3").
+// Inserts every record in one transaction of the record manager, all or
+// nothing as changeAllOrNothing; when one is refused, throws Error naming
+// `origin`, `where(index)` and the status, and nothing is written. `where`
+// says where the refused record came from ("line 7", "record 3").
 template <typename Where>
 void insertAllOrNothing(RecordFile& file, const Description& description,
                         const std::vector<std::string>& records, const std::string& origin,
@@ -50,19 +70,15 @@ template <typename Where>
 void insertAllOrNothing(RecordFile& file, const Description& description,
                         const std::vector<std::string>& records, const std::string& origin,
                         Where where) {
+    (void)description;
+    FileTransaction transaction(file, origin);
     for (std::size_t i = 0; i < records.size(); ++i) {
         const std::int16_t s = file.insert(records[i]);
         if (s == status::kOk) continue;
-        std::size_t undone = 0;
-        for (std::size_t j = i; j-- > 0;)
-            if (deleteRecord(file, description, records[j])) ++undone;
-        std::string message = origin + ", " + where(i) +
-                              ": the record manager refused the record: " + statusText(s) + "; ";
-        message += undone == i ? "nothing was written"
-                               : std::to_string(i - undone) +
-                                     " records inserted before it could not be removed";
-        throw Error(message);
+        throw Error(origin + ", " + where(i) + ": the record manager refused the record: " +
+                    statusText(s) + "; nothing was written");
     }
+    transaction.commit();
 }
 
 }  // namespace nubodat

@@ -122,4 +122,16 @@ std::int16_t RecordFile::remove() {
     return client_.remove();
 }
 
+std::int16_t RecordFile::begin() {
+    return client_.call(engine::op::beginTransaction, 0, 0);
+}
+
+std::int16_t RecordFile::end() {
+    return client_.call(engine::op::endTransaction, 0, 0);
+}
+
+void RecordFile::abort() {
+    client_.call(engine::op::abortTransaction, 0, 0);
+}
+
 }  // namespace nubodat

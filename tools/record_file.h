@@ -71,6 +71,14 @@ public:
     // Deletes the record read last.
     std::int16_t remove();
 
+    // The record manager's transaction (Begin 19, End 20, Abort 21): the
+    // inserts and deletes between begin() and end() reach every other
+    // process at once, and after abort() or the end of the process without
+    // end() none of them does.
+    std::int16_t begin();
+    std::int16_t end();
+    void abort();
+
     const std::string& path() const { return path_; }
 
     // The process's transaction over every open file (Begin, End, Abort).

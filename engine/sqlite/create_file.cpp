@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <random>
 
 #include "engine/sqlite/file_lock.h"
@@ -16,6 +17,14 @@
 namespace engine::sqlite {
 namespace {
 
+// A temporary file of a creation is named after its target: the target's
+// name, this mark and 16 hexadecimal digits.
+constexpr const char* temporaryMark = "~new-";
+constexpr std::size_t suffixDigits = 16;
+
+// The files SQLite keeps beside a database while it is in use.
+constexpr const char* companionSuffixes[] = {"-wal", "-shm", "-journal"};
+
 // A suffix that no other creator picks at the same time.
 std::string uniqueSuffix() {
     static std::uint64_t counter = 0;
@@ -25,15 +34,19 @@ std::string uniqueSuffix() {
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
         (++counter * 0x9E3779B97F4A7C15ull);
     char text[32];
-    std::snprintf(text, sizeof text, "~new-%016llx", static_cast<unsigned long long>(value));
+    std::snprintf(text, sizeof text, "%s%016llx", temporaryMark,
+                  static_cast<unsigned long long>(value));
     return text;
 }
 
 // Removes the files SQLite keeps beside a database while it is in use.
 void removeCompanions(const std::string& native) {
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-        platform::removeNativeFile(native + suffix);
-    }
+    for (const char* suffix : companionSuffixes) platform::removeNativeFile(native + suffix);
+}
+
+bool hexDigits(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // Removes the temporary file and its companions unless told to keep them.
@@ -41,8 +54,8 @@ class TemporaryFile {
 public:
     explicit TemporaryFile(std::string native) : native_(std::move(native)) {}
     ~TemporaryFile() {
-        platform::removeNativeFile(native_);
         removeCompanions(native_);
+        platform::removeNativeFile(native_);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -109,6 +122,47 @@ bool buildEmptyFile(const std::string& native, const FileDescription& d) {
 
 }  // namespace
 
+void removeStaleTemporaries(const std::string& programPath) {
+    if (programPath.empty()) return;
+    // An open of the file in this process found them already; and a handle
+    // of a leftover that is a second name of the open file must not be
+    // closed here, which would drop this process's SQLite locks on it.
+    if (openInThisProcess(platform::nativePath(programPath))) return;
+    const std::string nativePrefix = platform::nativePath(programPath + temporaryMark);
+    const std::size_t cut = nativePrefix.find_last_of("/\\");
+    const std::string folder = cut == std::string::npos ? "" : nativePrefix.substr(0, cut + 1);
+    const std::string prefix = nativePrefix.substr(folder.size());
+    for (const std::string& name : platform::listNativeFolder(folder.empty() ? "." : folder)) {
+        if (name.size() < prefix.size() + suffixDigits ||
+            name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string digits = name.substr(prefix.size(), suffixDigits);
+        const std::string tail = name.substr(prefix.size() + suffixDigits);
+        if (!hexDigits(digits)) continue;
+        const std::string tempProgram = programPath + temporaryMark + digits;
+        if (tail.empty()) {
+            // Its creator holds a lock on it from its first byte to its
+            // last moment: a file nobody holds was left by a creator that
+            // ended before it could remove it.
+            platform::ScopedFile held;
+            if (!platform::openFile(tempProgram, platform::FileMode::ReadShared, held.get()) ||
+                !platform::tryLockFile(held.get(), true)) {
+                continue;
+            }
+            held.close();
+            const std::string temp = platform::nativePath(tempProgram);
+            removeCompanions(temp);
+            platform::removeNativeFile(temp);
+        } else if (std::find_if(std::begin(companionSuffixes), std::end(companionSuffixes),
+                                [&](const char* s) { return tail == s; }) !=
+                       std::end(companionSuffixes) &&
+                   !platform::pathExists(tempProgram)) {
+            // A companion whose temporary file is gone.
+            platform::removeNativeFile(folder + name);
+        }
+    }
+}
+
 std::int16_t createDataFile(const std::string& programPath, const FileDescription& description,
                             bool overwrite) {
     if (programPath.empty()) return status::createError;
@@ -116,19 +170,29 @@ std::int16_t createDataFile(const std::string& programPath, const FileDescriptio
     if (exists && !overwrite) return status::fileExists;
     const std::string target = platform::nativePath(programPath);
     if (exists && openInThisProcess(target)) return status::fileLocked;
+    removeStaleTemporaries(programPath);
 
-    const std::string tempProgram = programPath + uniqueSuffix();
-    const std::string temp = platform::nativePath(tempProgram);
-    TemporaryFile cleanup(temp);
-    if (!buildEmptyFile(temp, description)) return status::createError;
-
-    // Held on the new file until it is in place and its name's leftovers are
-    // gone: an open meanwhile gets status 85 and tries again.
+    // The temporary file is made and locked before anything is written to
+    // it, and held until it is in place or gone (removeStaleTemporaries
+    // tells a live one by the lock). The lock also keeps an open of the new
+    // file out until its name's leftovers are gone: it gets status 85 and
+    // tries again. A temporary file removed between its making and its lock
+    // (taken for a leftover) is given up for another name.
+    std::string tempProgram, temp;
+    std::unique_ptr<TemporaryFile> cleanup;
     platform::ScopedFile newLock;
-    if (!platform::openFile(tempProgram, platform::FileMode::ReadShared, newLock.get()) ||
-        !platform::tryLockFile(newLock.get(), true)) {
-        return status::createError;
+    for (int attempt = 0; attempt < 3 && !newLock.isOpen(); ++attempt) {
+        tempProgram = programPath + uniqueSuffix();
+        temp = platform::nativePath(tempProgram);
+        cleanup = std::make_unique<TemporaryFile>(temp);
+        if (!platform::openFile(tempProgram, platform::FileMode::ReadWriteShared, newLock.get()))
+            return status::createError;
+        if (!platform::tryLockFile(newLock.get(), true) || !platform::pathExists(tempProgram)) {
+            newLock.close();
+        }
     }
+    if (!newLock.isOpen()) return status::createError;
+    if (!buildEmptyFile(temp, description)) return status::createError;
 
     if (!exists) {
         // A hard link puts the file in place only if the name is still free.

@@ -71,6 +71,9 @@ std::int16_t FileLock::acquire(const std::string& programPath, const std::string
     }
     LockEntry entry;
     if (!platform::openFile(programPath, platform::FileMode::ReadShared, entry.handle.get())) {
+        if (platform::lastFileFault() == platform::FileFault::OutOfHandles) {
+            return status::handleTableFull;
+        }
         return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
     }
     // No open of this file in this process, so no SQLite lock is lost when
@@ -121,6 +124,12 @@ bool FileLock::lockedElsewhere(std::int64_t id) const {
     if (!platform::tryLockRange(*handle, at, 1, false)) return true;
     platform::unlockRange(*handle, at, 1);
     return false;
+}
+
+platform::File* FileLock::handle() const {
+    auto& r = registry();
+    const auto it = r.find(identity_);
+    return it == r.end() ? nullptr : &it->second.handle.get();
 }
 
 void FileLock::release() {

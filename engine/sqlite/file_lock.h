@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace engine::sqlite {
 
 // A held open-mode lock; released when it goes out of scope.
@@ -32,12 +34,18 @@ public:
     // Takes the lock of the data file at `programPath` (program form; its
     // native form is `nativePath`). Statuses: 85 when another open of the
     // file, here or in another process, conflicts with the mode; 12 when the
-    // file has vanished; 2 when it cannot be opened.
+    // file has vanished; 87 when no file handle is left; 2 when it cannot be
+    // opened otherwise.
     std::int16_t acquire(const std::string& programPath, const std::string& nativePath,
                          bool exclusive);
 
     // Gives the lock up (nothing when none is held).
     void release();
+
+    // The process's lock handle of the file (read only), for reads of the
+    // file's own bytes that must not open and close a handle of their own;
+    // nullptr when no lock is held.
+    platform::File* handle() const;
 
     // Record locks of this process on the file, by record id: an exclusive
     // lock on one byte of a range far beyond the file's data, through the

@@ -1,6 +1,7 @@
 #include "engine/sqlite/sql.h"
 
 #include "engine/api.h"
+#include "platform/platform.h"
 
 namespace engine::sqlite {
 
@@ -19,7 +20,11 @@ std::int16_t statusFromSqlite(int resultCode) {
         case SQLITE_READONLY:
         case SQLITE_PERM:
         case SQLITE_AUTH: return status::accessDenied;
-        case SQLITE_NOTADB: return status::notADataFile;
+        // A page or header that does not read as SQLite wrote it: the file
+        // is damaged. The open tells a file that is no database at all
+        // (status 30) from its first read.
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB: return status::ioError;
         case SQLITE_CONSTRAINT:
             return resultCode == SQLITE_CONSTRAINT_UNIQUE ||
                            resultCode == SQLITE_CONSTRAINT_PRIMARYKEY
@@ -27,6 +32,15 @@ std::int16_t statusFromSqlite(int resultCode) {
                        : status::ioError;
         default: return status::ioError;
     }
+}
+
+std::int16_t statusFromSystem(int systemCode, std::int16_t otherwise) {
+    switch (platform::fileFault(systemCode)) {
+        case platform::FileFault::ReadOnlyFileSystem: return status::accessDenied;
+        case platform::FileFault::OutOfHandles: return status::handleTableFull;
+        case platform::FileFault::Other: break;
+    }
+    return otherwise;
 }
 
 std::string sqlitePath(const std::string& nativePath) {

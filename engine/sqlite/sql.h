@@ -49,9 +49,16 @@ private:
 
 // The status for a failed SQLite call (an extended result code): 85 while
 // another process holds the file, 5 for a unique-key violation, 18 when the
-// disk is full, 46 when the file cannot be written, 30 when it is no
-// database, 2 for damage and every other failure.
+// disk is full, 46 when the file cannot be written, 2 for damage (a
+// corrupt page or header, SQLITE_CORRUPT and SQLITE_NOTADB) and every other
+// failure.
 std::int16_t statusFromSqlite(int resultCode);
+
+// The status of a failure the system caused, by its cause: 46 for a file
+// system mounted read-only, 87 when no file handle is left; `otherwise` for
+// every other cause. `systemCode` is errno on POSIX, GetLastError's value on
+// Windows.
+std::int16_t statusFromSystem(int systemCode, std::int16_t otherwise);
 
 // A native path as SQLite must be given it: one that starts like a URI
 // ("file:") is made relative to the current folder, so it names a file.

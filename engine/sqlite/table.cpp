@@ -7,7 +7,9 @@
 #include "engine/api.h"
 #include "engine/key_codec.h"
 #include "engine/settings.h"
+#include "engine/sqlite/create_file.h"
 #include "engine/sqlite/schema.h"
+#include "platform/coding.h"
 #include "platform/platform.h"
 
 namespace engine::sqlite {
@@ -62,6 +64,13 @@ std::string walkSql(const std::string& column, bool duplicates, bool forward) {
            ") UNION ALL SELECT * FROM (" + select + " WHERE " + column + beyond + all + ")";
 }
 
+// SQLite's database header (big-endian fields): the page size at 16 (1 for
+// 65536), the change counter at 24, the page count at 28, valid when the
+// counter at 92 equals the change counter.
+constexpr std::size_t headerSize = 100;
+constexpr unsigned char headerMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                           'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+
 std::int16_t fromStep(int rc, std::int16_t whenDone) {
     if (rc == SQLITE_DONE) return whenDone;
     return statusFromSqlite(rc);
@@ -105,28 +114,76 @@ std::int16_t SqliteTable::prepare(Statement& stmt, const std::string& sql) {
 
 std::int16_t SqliteTable::initialise(const std::string& programPath, OpenMode mode) {
     if (programPath.empty() || !platform::pathExists(programPath)) return status::fileNotFound;
+    removeStaleTemporaries(programPath);
     const std::string native = platform::nativePath(programPath);
     if (const std::int16_t st = lock_.acquire(programPath, native, mode == OpenMode::Exclusive);
         st != status::ok) {
         return st;
     }
 
+    if (const std::int16_t st = checkLength(programPath); st != status::ok) return st;
+
     // Never creates: a file that vanished since the check is not made anew.
     const int rc = sqlite3_open_v2(sqlitePath(native).c_str(), &db_,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        return platform::pathExists(programPath) ? status::ioError : status::fileNotFound;
+        return platform::pathExists(programPath) ? systemCause(native) : status::fileNotFound;
     }
     for (auto step : {&SqliteTable::configure, &SqliteTable::readDescription,
                       &SqliteTable::configureCheckpoints, &SqliteTable::checkSchema,
                       &SqliteTable::prepareStatements}) {
-        if (const std::int16_t st = (this->*step)(); st != status::ok) return st;
+        if (const std::int16_t st = (this->*step)(); st != status::ok) {
+            return st == status::ioError ? systemCause(native) : st;
+        }
     }
     // Reads the count, and so maps the wal-index the probe watches.
     std::uint32_t rows = 0;
     if (const std::int16_t st = count(rows); st != status::ok) return st;
     probe_.attach(db_);
     countKnown_ = false;
+    return status::ok;
+}
+
+// An open that failed for a reason the system gave: a file system mounted
+// read-only is status 46, as a read-only folder is (SQLite cannot make the
+// log's index beside the file; the last cause it notes is then another);
+// no file handle left is 87; anything else 2.
+std::int16_t SqliteTable::systemCause(const std::string& native) {
+    if (platform::onReadOnlyFileSystem(native)) return status::accessDenied;
+    return statusFromSystem(db_ != nullptr ? sqlite3_system_errno(db_) : 0, status::ioError);
+}
+
+// SQLite reads the missing part of a page cut short as zero bytes and a
+// page past the end as none, so a file cut short may answer as if it ended
+// there. Its length must be a whole number of pages and hold every page its
+// header counts; while the write-ahead log holds frames the file may be
+// between two states of a checkpoint, and the log itself has every page.
+std::int16_t SqliteTable::checkLength(const std::string& programPath) {
+    platform::File* file = lock_.handle();
+    unsigned char head[headerSize] = {};
+    if (file == nullptr || !platform::seekFile(*file, 0)) return status::ioError;
+    const std::int64_t got = platform::readFile(*file, head, sizeof head);
+    const std::int64_t length = platform::fileSize(*file);
+    if (got < 0 || length < 0) return status::ioError;
+    // No database at all: the first read tells (status 30).
+    if (static_cast<std::size_t>(got) < headerSize ||
+        std::memcmp(head, headerMagic, sizeof headerMagic) != 0) {
+        return status::ok;
+    }
+    {
+        platform::ScopedFile log;
+        if (platform::openFile(programPath + "-wal", platform::FileMode::ReadShared, log.get()) &&
+            platform::fileSize(log.get()) > 0) {
+            return status::ok;
+        }
+    }
+    const std::uint16_t sizeField = coding::getBigU16(head + 16);
+    const std::int64_t pageSize = sizeField == 1 ? 65536 : sizeField;
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0) return status::ioError;
+    if (length % pageSize != 0) return status::ioError;
+    const std::uint32_t pages = coding::getBigU32(head + 28);
+    const bool pagesValid = std::memcmp(head + 24, head + 92, 4) == 0;
+    if (pagesValid && static_cast<std::int64_t>(pages) * pageSize > length) return status::ioError;
     return status::ok;
 }
 
@@ -139,8 +196,13 @@ std::int16_t SqliteTable::configure() {
     const std::string pragmas =
         std::string("PRAGMA synchronous = ") + (settings().fullSync ? "FULL" : "NORMAL") +
         "; PRAGMA cache_size = -" + cacheKibibytes +
-        "; PRAGMA journal_size_limit = " + std::to_string(logCheckpointBytes);
+        "; PRAGMA journal_size_limit = " + std::to_string(logCheckpointBytes) +
+        // Every page is checked as it is read, so a damaged page is an
+        // error, not an answer.
+        "; PRAGMA cell_size_check = ON";
     const int rc = execute(db_, pragmas.c_str());
+    // Some of them read the header: a file that is no database fails here.
+    if ((rc & 0xff) == SQLITE_NOTADB) return status::notADataFile;
     return rc == SQLITE_OK ? status::ok : statusFromSqlite(rc);
 }
 
@@ -159,13 +221,16 @@ std::int16_t SqliteTable::configureCheckpoints() {
 // The first read of the file, so a file that is no database fails here.
 std::int16_t SqliteTable::readDescription() {
     Statement head;
-    if (const std::int16_t st =
-            prepare(head, "SELECT format, description FROM nubo_file WHERE id = 1");
-        st != status::ok) {
-        return st;
+    // The schema is read here: a file that is no database fails already.
+    if (const int rc = head.prepare(db_, "SELECT format, description FROM nubo_file WHERE id = 1");
+        rc != SQLITE_OK) {
+        return (rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_ERROR ? status::notADataFile
+                                                                           : statusFromSqlite(rc);
     }
     ResetOnExit done(head.get());
     const int rc = sqlite3_step(head.get());
+    // The first read: a file that is no database is no data file.
+    if ((rc & 0xff) == SQLITE_NOTADB) return status::notADataFile;
     if (rc != SQLITE_ROW) return fromStep(rc, status::notADataFile);
     const auto* format = sqlite3_column_text(head.get(), 0);
     if (format == nullptr || std::strcmp(reinterpret_cast<const char*>(format), fileFormat) != 0) {
@@ -497,9 +562,25 @@ std::int16_t SqliteTable::insert(const unsigned char* record, const unsigned cha
         if (rc != SQLITE_DONE) st = statusFromSqlite(rc);
     }
     afterOwnWrite(known, before, st, 1);
-    if (st != status::ok) return st;
+    if (st != status::ok) return afterWrite(st);
     id = sqlite3_last_insert_rowid(db_);
-    return status::ok;
+    return afterWrite(status::ok);
+}
+
+// Another process that holds the file's write lock for longer than the busy
+// wait is likely to hold it much longer (a long transaction, a stuck
+// program): once a write has waited it out in vain, the next writes try
+// once without waiting, and the first that gets through brings the wait
+// back. So a caller that goes on writing is refused at once, each write with
+// status 85, instead of waiting the whole busy time again and again.
+std::int16_t SqliteTable::afterWrite(std::int16_t st) {
+    const bool refused = st == status::fileLocked;
+    if (st != status::ok && !refused) return st;
+    if (refused != waitsCut_) {
+        waitsCut_ = refused;
+        sqlite3_busy_timeout(db_, refused ? 0 : static_cast<int>(settings().busyMilliseconds));
+    }
+    return st;
 }
 
 std::int16_t SqliteTable::run(Statement& stmt) {
@@ -554,7 +635,7 @@ std::int16_t SqliteTable::replace(RowId id, const unsigned char* record, const u
     const bool known = countStillKnown(before);
     const std::int16_t st = inWriteTransaction([&] { return replaceInTransaction(id, guard); });
     afterOwnWrite(known, before, st, 0);
-    return st;
+    return afterWrite(st);
 }
 
 std::int16_t SqliteTable::removeInTransaction(RowId id, const ReplaceGuard& guard) {
@@ -572,7 +653,7 @@ std::int16_t SqliteTable::remove(RowId id, const ReplaceGuard& guard) {
     const bool known = countStillKnown(before);
     const std::int16_t st = inWriteTransaction([&] { return removeInTransaction(id, guard); });
     afterOwnWrite(known, before, st, -1);
-    return st;
+    return afterWrite(st);
 }
 
 std::int16_t SqliteTable::takeRow(sqlite3_stmt* stmt, FoundRow& out) {
@@ -654,7 +735,7 @@ std::int16_t SqliteTable::distinctValues(std::size_t key, std::uint32_t& out) {
 std::int16_t SqliteTable::begin() {
     endWalk();
     if (inTransaction_) return status::ok;
-    if (const std::int16_t st = run(begin_); st != status::ok) return st;
+    if (const std::int16_t st = afterWrite(run(begin_)); st != status::ok) return st;
     inTransaction_ = true;
     return status::ok;
 }

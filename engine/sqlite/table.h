@@ -32,7 +32,11 @@ public:
     // such file; 85 another open conflicts with the mode (or another
     // process holds the database for longer than the busy wait); 30 not a
     // data file of this engine (not a database, a foreign database, a
-    // damaged description); 2 a damaged or unreadable database.
+    // damaged description); 2 a damaged or unreadable database: one cut
+    // short (its length no whole number of pages, or short of the pages
+    // its header counts, while no log holds frames), a damaged first page,
+    // or damage at either end of the table or of an index; 46 on a file
+    // system mounted read-only; 87 when no file handle is left.
     static std::int16_t open(const std::string& programPath, OpenMode mode,
                              std::unique_ptr<Table>& out);
 
@@ -43,6 +47,9 @@ public:
     const FileDescription& description() const override { return description_; }
     std::int16_t seek(std::size_t key, Seek how, const unsigned char* value, RowId from,
                       FoundRow& out) override;
+    // Writes (insert, replace, remove, begin) wait for another process's
+    // write lock at most the busy wait (status 85); after one was refused
+    // so, the next ones try without waiting until one gets through.
     std::int16_t insert(const unsigned char* record, const unsigned char* keys, RowId& id) override;
     std::int16_t replace(RowId id, const unsigned char* record, const unsigned char* keys,
                          const ReplaceGuard& guard) override;
@@ -72,6 +79,8 @@ public:
 private:
     SqliteTable() = default;
     std::int16_t initialise(const std::string& programPath, OpenMode mode);
+    std::int16_t checkLength(const std::string& programPath);
+    std::int16_t systemCause(const std::string& native);
     std::int16_t configure();
     std::int16_t configureCheckpoints();
     std::int16_t readDescription();
@@ -86,6 +95,7 @@ private:
     std::int16_t checkStored(RowId id, const ReplaceGuard& guard);
     std::int16_t inWriteTransaction(const std::function<std::int16_t()>& work);
     std::int16_t run(Statement& stmt);
+    std::int16_t afterWrite(std::int16_t st);
     std::int16_t takeRow(sqlite3_stmt* stmt, FoundRow& out);
     // Takes the row (id, record, key) a stepped statement gives along `key`.
     std::int16_t takeKeyedRow(sqlite3_stmt* stmt, const KeySpec& key, FoundRow& out);
@@ -139,9 +149,10 @@ private:
         ChangeProbe::Header seenHeader{};
     } walk_;
     std::array<unsigned char, maxKeyLength> walkValue_{};  // bound to the walk's statement
-    std::vector<Statement> ranks_, nths_;                  // per key, prepared when first used
-    std::vector<Statement> distinct_;                      // per key with duplicates
-    std::vector<std::uint32_t> distinctCount_;             // per key, as last counted
+    bool waitsCut_ = false;  // a write waited out the busy wait in vain: no wait until one works
+    std::vector<Statement> ranks_, nths_;       // per key, prepared when first used
+    std::vector<Statement> distinct_;           // per key with duplicates
+    std::vector<std::uint32_t> distinctCount_;  // per key, as last counted
     bool distinctKnown_ = false;
     ChangeProbe::Header distinctHeader_{};
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -245,6 +246,25 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return ::rename(nativePath(from).c_str(), nativePath(to).c_str()) == 0;
 }
 
+FileFault fileFault(int code) {
+    switch (code) {
+        case EROFS: return FileFault::ReadOnlyFileSystem;
+        case EMFILE:
+        case ENFILE: return FileFault::OutOfHandles;
+        default: return FileFault::Other;
+    }
+}
+
+FileFault lastFileFault() {
+    return fileFault(errno);
+}
+
+bool onReadOnlyFileSystem(const std::string& nativePath) {
+    struct statvfs about {};
+    return !nativePath.empty() && ::statvfs(nativePath.c_str(), &about) == 0 &&
+           (about.f_flag & ST_RDONLY) != 0;
+}
+
 std::string lastFileErrorText() {
     const int reason = errno;
     if (reason == 0) return "";
@@ -264,6 +284,18 @@ bool linkNativeFile(const std::string& existing, const std::string& newName) {
 
 bool removeNativeFile(const std::string& path) {
     return !path.empty() && ::unlink(path.c_str()) == 0;
+}
+
+std::vector<std::string> listNativeFolder(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* folder = ::opendir(path.empty() ? "." : path.c_str());
+    if (folder == nullptr) return names;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(folder);
+    return names;
 }
 
 std::string canonicalNativePath(const std::string& path) {

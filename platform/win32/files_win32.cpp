@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32/text_win32.h"
@@ -173,6 +174,18 @@ bool replaceFile(const std::string& from, const std::string& to) {
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+FileFault fileFault(int code) {
+    switch (static_cast<DWORD>(code)) {
+        case ERROR_WRITE_PROTECT: return FileFault::ReadOnlyFileSystem;
+        case ERROR_TOO_MANY_OPEN_FILES: return FileFault::OutOfHandles;
+        default: return FileFault::Other;
+    }
+}
+
+FileFault lastFileFault() {
+    return fileFault(static_cast<int>(::GetLastError()));
+}
+
 std::string lastFileErrorText() {
     const DWORD reason = ::GetLastError();
     switch (reason) {
@@ -250,6 +263,31 @@ bool linkNativeFile(const std::string& existing, const std::string& newName) {
 
 bool removeNativeFile(const std::string& path) {
     return !path.empty() && ::DeleteFileW(wideFromUtf8(path).c_str()) != 0;
+}
+
+bool onReadOnlyFileSystem(const std::string& nativePath) {
+    if (nativePath.empty()) return false;
+    wchar_t volume[MAX_PATH + 1] = {};
+    DWORD flags = 0;
+    return ::GetVolumePathNameW(wideFromUtf8(nativePath).c_str(), volume, MAX_PATH + 1) != 0 &&
+           ::GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0 &&
+           (flags & FILE_READ_ONLY_VOLUME) != 0;
+}
+
+std::vector<std::string> listNativeFolder(const std::string& path) {
+    std::vector<std::string> names;
+    std::wstring pattern = wideFromUtf8(path.empty() ? std::string(".") : path);
+    if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = utf8FromWide(found.cFileName);
+        if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileW(search, &found) != 0);
+    ::FindClose(search);
+    return names;
 }
 
 std::string canonicalNativePath(const std::string& path) {
