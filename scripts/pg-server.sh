@@ -10,6 +10,10 @@
 #       (the folder is closed to others), TCP asks for a password
 #       (scram-sha-256). The superuser is "nubo", its password random and
 #       kept only in FOLDER/pgpass. A database "nubo" is made for the data.
+#   pg-server.sh restart FOLDER
+#       starts the cluster of FOLDER again after it stopped or was killed
+#       (pg_ctl stop -m immediate, kill -9), on the same addresses and port;
+#       run it in the network namespace the cluster was started in.
 #   pg-server.sh stop FOLDER
 #       stops the server (fast shutdown, then immediate) and removes FOLDER.
 #   pg-server.sh run COMMAND [ARG...]
@@ -100,16 +104,18 @@ start() {
   done
   (umask 077 && : >"$folder/pgpass")
 
-  local attempt started=no
+  local attempt started=no options
   for attempt in 1 2 3 4 5; do
     port=$(free_port)
+    options="-c listen_addresses='$addresses' -c port=$port -c unix_socket_directories='$folder/socket' -c max_connections=200 -c fsync=on"
     if as_server "$bin/pg_ctl" -D "$folder/data/cluster" -l "$folder/data/server.log" -w -t 60 \
-         -o "-c listen_addresses='$addresses' -c port=$port -c unix_socket_directories='$folder/socket' -c max_connections=200 -c fsync=on" \
-         start >/dev/null 2>&1; then
+         -o "$options" start >/dev/null 2>&1; then
       started=yes
       break
     fi
   done
+  # For restart: the same addresses and port.
+  printf '%s\n' "$options" >"$folder/options"
   if [ "$started" != yes ]; then
     echo "pg-server: the server did not start; its log:" >&2
     cat "$folder/data/server.log" >&2 || true
@@ -129,6 +135,21 @@ NUBO_TEST_PG_SOCKET='host=$folder/socket port=$port user=nubo dbname=nubo'
 PGPASSFILE='$folder/pgpass'
 export NUBO_PG_FOLDER NUBO_PG_BIN NUBO_PG_USER NUBO_PG_PORT NUBO_TEST_PG NUBO_TEST_PG_SOCKET PGPASSFILE
 EOF
+}
+
+restart() {
+  local folder=$1 bin
+  bin=$(pg_bin)
+  user=$(server_user)
+  [ -f "$folder/options" ] || { echo "pg-server: $folder holds no cluster started here" >&2; return 1; }
+  # Recovery after an immediate stop or a kill replays the log first: the
+  # wait allows for it.
+  as_server "$bin/pg_ctl" -D "$folder/data/cluster" -l "$folder/data/server.log" -w -t 120 \
+    -o "$(cat "$folder/options")" start >/dev/null 2>&1 || {
+    echo "pg-server: the server did not start again; its log:" >&2
+    tail -n 40 "$folder/data/server.log" >&2 || true
+    return 1
+  }
 }
 
 stop() {
@@ -165,7 +186,8 @@ command=${1:-}
 shift || true
 case "$command" in
   start) [ $# -ge 1 ] || { echo "usage: $0 start FOLDER [ADDRESS...]" >&2; exit 2; }; start "$@" ;;
+  restart) [ $# -eq 1 ] || { echo "usage: $0 restart FOLDER" >&2; exit 2; }; restart "$1" ;;
   stop) [ $# -eq 1 ] || { echo "usage: $0 stop FOLDER" >&2; exit 2; }; stop "$1" ;;
   run) [ $# -ge 1 ] || { echo "usage: $0 run COMMAND [ARG...]" >&2; exit 2; }; run "$@" ;;
-  *) echo "usage: $0 start FOLDER [ADDRESS...] | stop FOLDER | run COMMAND [ARG...]" >&2; exit 2 ;;
+  *) echo "usage: $0 start FOLDER [ADDRESS...] | restart FOLDER | stop FOLDER | run COMMAND [ARG...]" >&2; exit 2 ;;
 esac
