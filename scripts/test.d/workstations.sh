@@ -12,8 +12,9 @@
 #      db.log line is well formed (a lost race is a line with status 5).
 #   2. The server is stopped at once (pg_ctl stop -m immediate) during a run
 #      of all three: each run ends within the bound with the statuses of a
-#      lost session (95); with the server back, a rerun completes the issue
-#      with every owner billed exactly once.
+#      lost session (95), an Open and the program's fatal message give 91;
+#      with the server back, a rerun completes the issue with every owner
+#      billed exactly once.
 #   3. One workstation's link goes down during a run: its run ends within
 #      the bound, an Open there gives 91 within the connect timeout, the
 #      other workstations finish; with the link back, a rerun there
@@ -310,6 +311,15 @@ t_open=$(now)
 out=$(on 1 "$nubodat" stat "${r1}DADES/CobramH.dat" 2>&1) && fail "server fault: stat succeeded without a server"
 open_took=$(elapsed "$t_open" "$(now)")
 case "$out" in *91*) ;; *) fail "server fault: an Open without a server did not give 91: $out" ;; esac
+# The program with the server down: its fatal message names the status.
+t_open=$(now)
+start_run 1
+finish_run 1 "$started"
+fatal_took=$(elapsed "$t_open" "$(now)")
+grep -q '(91)' "$base/ws1/run.out" ||
+  fail "server fault: the program's fatal message shows no status 91: $(head -c 2000 "$base/ws1/run.out")"
+awk -v w="$fatal_took" -v l=$((connect_timeout + slack)) 'BEGIN { exit !(w <= l) }' ||
+  fail "server fault: the program took ${fatal_took}s to end without a server (bound ${connect_timeout}s)"
 ip netns exec "$server" bash scripts/pg-server.sh restart "$pg"
 t_back=$(now)
 mark_logs
@@ -325,7 +335,7 @@ ok_rerun=$(count_status 0 "$base/st2b")
 [ $((ok_fault + ok_rerun)) -ge $((owners - stations)) ] ||
   fail "server fault: only $((ok_fault + ok_rerun)) insertions with status 0 for $owners owners"
 check_collections 02
-say "2. server stopped (immediate) after $ok_fault insertions: every run ended within $(printf '%.1f' "$worst")s (bound ${bound}s; $lost insertions gave 95), an Open gave 91 in ${open_took}s, the server was back in $(elapsed "$t_stop" "$t_back")s; the rerun billed the other $ok_rerun: $owners owners exactly once, nothing lost"
+say "2. server stopped (immediate) after $ok_fault insertions: every run ended within $(printf '%.1f' "$worst")s (bound ${bound}s; $lost insertions gave 95), an Open gave 91 in ${open_took}s, the program's fatal message showed 91 in ${fatal_took}s, the server was back in $(elapsed "$t_stop" "$t_back")s; the rerun billed the other $ok_rerun: $owners owners exactly once, nothing lost"
 
 # --- 3. A workstation's link down during a run ----------------------------
 # The workstation that loses its link runs the whole issue, the others
