@@ -795,6 +795,15 @@ std::int16_t DataFile::createIndex(const unsigned char* specs, std::uint32_t len
     const std::size_t segmentBytes = filespec::size + segspec::size * d.segmentCount();
     std::string bytes = stored.substr(0, segmentBytes);
     bytes.append(reinterpret_cast<const char*>(specs), segments * segspec::size);
+    // A key this operation adds is supplemental by its nature: the flag
+    // asks for nothing more here, and is not kept.
+    for (std::size_t n = 0; n < segments; ++n) {
+        auto* seg =
+            reinterpret_cast<unsigned char*>(bytes.data()) + segmentBytes + n * segspec::size;
+        coding::putU16(seg + segspec::flags,
+                       static_cast<std::uint16_t>(coding::getU16(seg + segspec::flags) &
+                                                  ~keyflag::supplemental));
+    }
     bytes.append(stored, segmentBytes, std::string::npos);
     bytes[filespec::keyCount] = static_cast<char>(d.keys.size() + 1);
     FileDescription next;

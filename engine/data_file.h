@@ -197,7 +197,9 @@ public:
     // fill the first `length` bytes of `specs`, with every record's value of
     // it. It takes the next key number; `keyNumber` with 128 added (negative
     // as the entry's signed byte) asks for the number in byte 14 of the
-    // first segment, which must be that next number. The position stays.
+    // first segment, which must be that next number. The supplemental flag
+    // (every key this adds is one) is accepted and not kept. The position
+    // stays.
     // Statuses: 85 the file is not opened exclusively (other opens would go
     // on with the old keys); 41 inside a transaction; 22 `length` ends
     // inside a segment; 26 no key number or segment left; 6 an asked number

@@ -133,6 +133,26 @@ TEST_P(Index, UniqueIndexOverDuplicateValuesGives5AndChangesNothing) {
     EXPECT_EQ(a.data[16 + 3 * 16 + 14], 2);
 }
 
+// Create Supplemental Index (31) of a null key (flag 8, the null byte in
+// byte 11), given with the supplemental flag (0x80) that marks such keys:
+// status 0; records whose key holds only the null byte are left out of its
+// index and still in the file.
+TEST_P(Index, CreateIndexOfANullKeyLeavesNullRecordsOut) {
+    Btr a;
+    fill(a, {rec(1, "A", "    "), rec(2, "B", "BBBB"), rec(3, "C", "    "), rec(4, "D", "AAAA")});
+    std::string spec = keySpec({{9, 4, 0x0001 | 0x0008 | 0x0080}});
+    spec[11] = ' ';
+    ASSERT_EQ(createIndex(a, spec), 0);
+    EXPECT_EQ(along(a, 2), (std::vector<std::int32_t>{4, 2}));
+    EXPECT_EQ(a.recordCount(), 4u);
+    ASSERT_EQ(a.insert(rec(5, "E", "    ")), 0);
+    ASSERT_EQ(a.insert(rec(6, "F", "CCCC")), 0);
+    ASSERT_EQ(a.close(), 0);
+    ASSERT_EQ(a.open(path), 0);
+    EXPECT_EQ(along(a, 2), (std::vector<std::int32_t>{4, 2, 6}));
+    EXPECT_EQ(along(a, 0).size(), 6u);
+}
+
 // Create Supplemental Index (31) refusals, each leaving the file as it was.
 // Sources: status 85 (the file is locked: other opens hold the old keys),
 // 41 (operation not allowed in a transaction), 22 (data buffer too short
