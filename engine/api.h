@@ -78,6 +78,8 @@ inline constexpr std::uint16_t unlock = 27;
 inline constexpr std::uint16_t reset = 28;
 inline constexpr std::uint16_t stepFirst = 33;
 inline constexpr std::uint16_t stepLast = 34;
+inline constexpr std::uint16_t createIndex = 31;
+inline constexpr std::uint16_t dropIndex = 32;
 inline constexpr std::uint16_t stepPrevious = 35;
 inline constexpr std::uint16_t getNextExtended = 36;
 inline constexpr std::uint16_t getPreviousExtended = 37;
@@ -103,6 +105,10 @@ inline constexpr std::uint16_t concurrentBias = 1000;
 inline constexpr int createReplaceExisting = 0;
 // Stat: this key number adds the file version (byte 5).
 inline constexpr int statWithVersion = -1;
+// Create Index, Drop Index: this bit of the key number asks for a key
+// number given in the key specification (Create) or for the other keys to
+// keep their numbers (Drop).
+inline constexpr int keyNumberBias = 128;
 // Insert, Update: this key number leaves the position as it was (no
 // currency change).
 inline constexpr int noCurrencyChange = -1;
@@ -169,6 +175,7 @@ inline constexpr std::int16_t invalidKeyDefinition = 29;  // length, type or fla
 inline constexpr std::int16_t notADataFile = 30;
 inline constexpr std::int16_t transactionActive = 37;     // Begin while a transaction is active
 inline constexpr std::int16_t noTransaction = 39;         // End or Abort without Begin
+inline constexpr std::int16_t operationNotAllowed = 41;   // Create/Drop Index in a transaction
 inline constexpr std::int16_t invalidRecordAddress = 43;  // Get Direct: no record there
 inline constexpr std::int16_t invalidKeyFlags = 45;       // not kept, or differing between segments
 inline constexpr std::int16_t accessDenied = 46;          // a write on a file opened read-only
@@ -220,6 +227,7 @@ constexpr const char* statusName(std::int16_t s) {
         case status::notADataFile: return "not a data file";
         case status::transactionActive: return "transaction already active";
         case status::noTransaction: return "no transaction active";
+        case status::operationNotAllowed: return "operation not allowed";
         case status::invalidRecordAddress: return "invalid record address";
         case status::invalidKeyFlags: return "invalid key flags";
         case status::accessDenied: return "access denied";

@@ -337,6 +337,8 @@ std::int16_t dispatch(Call& c) {
         case op::stepNextExtended:
         case op::stepPreviousExtended:
         case op::insertExtended:
+        case op::createIndex:
+        case op::dropIndex:
         case op::unlock: break;
         default: return status::invalidOperation;
     }
@@ -367,6 +369,10 @@ std::int16_t dispatch(Call& c) {
         case op::stepNext: return stepRecord(c, *file, Step::Next);
         case op::stepPrevious: return stepRecord(c, *file, Step::Previous);
         case op::unlock: return unlock(c, *file);
+        case op::createIndex:
+            if (c.data == nullptr) return status::dataBufferTooShort;
+            return file->createIndex(c.data, c.offered, c.keyNumber);
+        case op::dropIndex: return file->dropIndex(c.keyNumber);
         case op::getByPercentage: return getByPercentage(c, *file);
         case op::findPercentage: return findPercentage(c, *file);
         case op::getNextExtended: return getExtended(c, *file, false, true);

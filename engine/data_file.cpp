@@ -66,15 +66,23 @@ std::int16_t DataFile::open(Storage& storage, const std::string& programPath, Op
     if (const std::int16_t st = storage.open(programPath, mode, table); st != status::ok) {
         return st;
     }
-    out.reset(new DataFile(std::move(table), mode == OpenMode::ReadOnly));
+    out.reset(new DataFile(std::move(table), mode));
     return status::ok;
 }
 
-DataFile::DataFile(std::unique_ptr<Table> table, bool readOnly)
-    : table_(std::move(table)), readOnly_(readOnly) {
+DataFile::DataFile(std::unique_ptr<Table> table, OpenMode mode)
+    : table_(std::move(table)),
+      readOnly_(mode == OpenMode::ReadOnly),
+      exclusive_(mode == OpenMode::Exclusive) {
+    describe();
+}
+
+void DataFile::describe() {
     const FileDescription& d = table_->description();
     keyCount_ = d.keys.size();
     recordLength_ = d.recordLength;
+    keyOffsets_.clear();
+    autoFields_.clear();
     std::size_t offset = 0;
     for (const KeySpec& key : d.keys) {
         keyOffsets_.push_back(offset);
@@ -753,6 +761,107 @@ std::int16_t DataFile::stat(unsigned char* out, std::uint32_t offered, std::uint
               out);
     returned = static_cast<std::uint32_t>(copied);
     return copied < statTemplate_.size() ? status::dataBufferTooShort : status::ok;
+}
+
+}  // namespace engine
+
+namespace engine {
+
+std::int16_t DataFile::createIndex(const unsigned char* specs, std::uint32_t length,
+                                   int keyNumber) {
+    if (!exclusive_) return status::fileLocked;
+    if (processTransaction().active) return status::operationNotAllowed;
+    const FileDescription& d = table_->description();
+    if (d.keys.size() >= maxKeys) return status::invalidNumberOfKeys;
+    // The new key's segments: up to the first without the segmented flag.
+    std::size_t segments = 0;
+    for (;;) {
+        if (specs == nullptr || length < (segments + 1) * segspec::size) {
+            return status::dataBufferTooShort;
+        }
+        const unsigned char* seg = specs + segments * segspec::size;
+        ++segments;
+        if (d.segmentCount() + segments > maxSegments) return status::invalidNumberOfKeys;
+        if ((coding::getU16(seg + segspec::flags) & keyflag::segmented) == 0) break;
+    }
+    // The number asked for (the key number's bias) must be the next one:
+    // key numbers here have no gaps.
+    if ((keyNumber & keyNumberBias) != 0 && specs[segspec::keyNumber] != d.keys.size()) {
+        return status::invalidKeyNumber;
+    }
+    // The description with the new key after the others, checked as Create
+    // checks one; the file's own alternate collating sequences serve it.
+    const std::string stored = encodeDescription(d);
+    const std::size_t segmentBytes = filespec::size + segspec::size * d.segmentCount();
+    std::string bytes = stored.substr(0, segmentBytes);
+    bytes.append(reinterpret_cast<const char*>(specs), segments * segspec::size);
+    // A key this operation adds is supplemental by its nature: the flag
+    // asks for nothing more here, and is not kept.
+    for (std::size_t n = 0; n < segments; ++n) {
+        auto* seg =
+            reinterpret_cast<unsigned char*>(bytes.data()) + segmentBytes + n * segspec::size;
+        coding::putU16(seg + segspec::flags,
+                       static_cast<std::uint16_t>(coding::getU16(seg + segspec::flags) &
+                                                  ~keyflag::supplemental));
+    }
+    bytes.append(stored, segmentBytes, std::string::npos);
+    bytes[filespec::keyCount] = static_cast<char>(d.keys.size() + 1);
+    FileDescription next;
+    if (const std::int16_t st = parseDescription(
+            reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), next);
+        st != status::ok) {
+        return st;
+    }
+    if (next.keys.size() != d.keys.size() + 1 || next.collations.size() != d.collations.size()) {
+        return status::invalidKeyDefinition;
+    }
+    const KeySpec key = next.keys.back();
+    const std::int16_t st =
+        table_->addKey(next, [&key](const unsigned char* record, unsigned char* encoded) {
+            if (key.nulls != NullKey::None && keyIsNull(key, record)) return false;
+            encodeRecordKey(key, record, encoded);
+            return true;
+        });
+    if (st != status::ok) return st;
+    describe();
+    return status::ok;
+}
+
+std::int16_t DataFile::dropIndex(int keyNumber) {
+    if (!exclusive_) return status::fileLocked;
+    if (processTransaction().active) return status::operationNotAllowed;
+    const FileDescription& d = table_->description();
+    const bool keepNumbers = (keyNumber & keyNumberBias) != 0;
+    const std::size_t k = static_cast<std::size_t>(keyNumber & (keyNumberBias - 1));
+    if (k >= d.keys.size()) return status::invalidKeyNumber;
+    if (keepNumbers && k + 1 != d.keys.size()) return status::invalidOperation;
+    FileDescription next = d;
+    next.keys.erase(next.keys.begin() + static_cast<std::ptrdiff_t>(k));
+    // Only the collating sequences a remaining segment uses stay, numbered
+    // in their order.
+    std::vector<int> renumbered(next.collations.size(), -1);
+    std::vector<std::string> kept;
+    for (KeySpec& key : next.keys) {
+        for (KeySegment& seg : key.segments) {
+            if (seg.collation < 0) continue;
+            int& to = renumbered[static_cast<std::size_t>(seg.collation)];
+            if (to < 0) {
+                to = static_cast<int>(kept.size());
+                kept.push_back(next.collations[static_cast<std::size_t>(seg.collation)]);
+            }
+            seg.collation = to;
+        }
+    }
+    next.collations = std::move(kept);
+    if (const std::int16_t st = table_->dropKey(k, next); st != status::ok) return st;
+    describe();
+    const int dropped = static_cast<int>(k);
+    if (position_.logical && position_.key == dropped) {
+        position_.logical = false;
+    } else if (position_.logical && position_.key > dropped) {
+        --position_.key;
+    }
+    return status::ok;
 }
 
 }  // namespace engine

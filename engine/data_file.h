@@ -192,6 +192,31 @@ public:
     std::int16_t stat(unsigned char* out, std::uint32_t offered, std::uint32_t& returned,
                       bool withVersion);
 
+    // Create Index: adds the key whose segment specifications (as in a
+    // creation description, the segments of one key one after the other)
+    // fill the first `length` bytes of `specs`, with every record's value of
+    // it. It takes the next key number; `keyNumber` with 128 added (negative
+    // as the entry's signed byte) asks for the number in byte 14 of the
+    // first segment, which must be that next number. The supplemental flag
+    // (every key this adds is one) is accepted and not kept. The position
+    // stays.
+    // Statuses: 85 the file is not opened exclusively (other opens would go
+    // on with the old keys); 41 inside a transaction; 22 `length` ends
+    // inside a segment; 26 no key number or segment left; 6 an asked number
+    // other than the next; 27, 29, 45, 48, 49 as Create for the segments; 5
+    // the key allows no duplicates and two records hold one value. Nothing
+    // changes on any refusal.
+    std::int16_t createIndex(const unsigned char* specs, std::uint32_t length, int keyNumber);
+
+    // Drop Index: removes key `keyNumber`; the keys after it take the number
+    // one lower. With 128 added (negative as the entry's signed byte) the
+    // other keys keep their numbers, which only the last key allows here.
+    // A position along the dropped key keeps its record, in physical order
+    // only (Next and Previous answer 8 until a read along a key). Statuses:
+    // 85, 41 as createIndex; 6 no such key; 1 the kept-numbers form for a
+    // key other than the last.
+    std::int16_t dropIndex(int keyNumber);
+
     // The table's part in the process's transaction (Begin/End/Abort): the
     // first write of the file inside it opens the table's transaction, held
     // until commit() or rollback().
@@ -210,7 +235,10 @@ private:
         std::string image;  // the record as this position block last read or wrote it
     };
 
-    DataFile(std::unique_ptr<Table> table, bool readOnly);
+    DataFile(std::unique_ptr<Table> table, OpenMode mode);
+    // Takes the keys, the autoincrement fields and the Stat template from
+    // the table's description (at the open and after a change of keys).
+    void describe();
     bool isKey(int keyNumber) const {
         return keyNumber >= 0 && static_cast<std::size_t>(keyNumber) < keyCount_;
     }
@@ -246,6 +274,7 @@ private:
 
     std::unique_ptr<Table> table_;
     bool readOnly_ = false;
+    bool exclusive_ = false;
     bool inTransaction_ = false;
     std::size_t keyCount_ = 0;
     std::uint16_t recordLength_ = 0;

@@ -156,6 +156,30 @@ public:
     virtual bool lockRow(RowId id) = 0;
     virtual void unlockRow(RowId id) = 0;
     virtual bool lockedElsewhere(RowId id) = 0;
+
+    // Changes the keys of a table opened exclusively, whole or not at all,
+    // outside a transaction over calls (Create Index, Drop Index); the
+    // table's description() is `next` afterwards, and every later open of
+    // the file reads it.
+    //
+    // addKey: `next` is the description with one key more, last; every
+    // row's value of it comes from `encode` (false: the row's key is null,
+    // out of the key's index). Status 5 when the key allows no duplicates
+    // and two rows hold one value (nothing changed).
+    // dropKey: `next` is the description without key `key`; the keys after
+    // it move down by one.
+    // A backend that cannot change keys answers 1 (the default).
+    using KeyEncoder = std::function<bool(const unsigned char* record, unsigned char* encoded)>;
+    virtual std::int16_t addKey(const FileDescription& next, const KeyEncoder& encode) {
+        (void)next;
+        (void)encode;
+        return status::invalidOperation;
+    }
+    virtual std::int16_t dropKey(std::size_t key, const FileDescription& next) {
+        (void)key;
+        (void)next;
+        return status::invalidOperation;
+    }
 };
 
 // A backend: where data files live and how they are opened and created.

@@ -1,6 +1,7 @@
 #include "engine/postgres/table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -178,6 +179,7 @@ std::int16_t PgTable::open(std::shared_ptr<Session> session, const std::string& 
         return st;
     }
     table->locked_ = true;
+    table->tableName_ = tableName;
     if (const std::int16_t st = table->prepareStatements(tableName); st != status::ok) return st;
     out = std::move(table);
     return status::ok;
@@ -193,6 +195,7 @@ std::int16_t PgTable::prepareStatements(const std::string& tableName) {
     const std::string qs = quoteIdentifier(schema_);
     const std::string t = qs + "." + quoteIdentifier(tableName);
     const std::size_t keys = description_.keys.size();
+    keyOffsets_.clear();
     std::size_t offset = 0;
     for (const KeySpec& key : description_.keys) {
         keyOffsets_.push_back(offset);
@@ -201,8 +204,13 @@ std::int16_t PgTable::prepareStatements(const std::string& tableName) {
     foundRecord_.assign(description_.recordLength, 0);
     // Names unique per schema and file; a file made anew gets a new id, so
     // a name never stands for another statement on one connection.
-    const std::string prefix =
-        "nubo_" + std::to_string(Session::schemaKey(schema_)) + "_" + std::to_string(fileId_) + "_";
+    // The description's hash in the names: the statements of a file whose
+    // keys changed are others.
+    char keys16[9];
+    std::snprintf(keys16, sizeof keys16, "%08x",
+                  static_cast<unsigned>(nameHash(encodeDescription(description_))));
+    const std::string prefix = "nubo_" + std::to_string(Session::schemaKey(schema_)) + "_" +
+                               std::to_string(fileId_) + "_" + keys16 + "_";
     std::string columns = "data";
     std::string values = "$1";
     std::string sets = "data = $1";
@@ -647,6 +655,125 @@ std::int16_t PgTable::count(std::uint32_t& out) {
     out = static_cast<std::uint32_t>(
         std::clamp<std::int64_t>(records, 0, std::numeric_limits<std::uint32_t>::max()));
     return status::ok;
+}
+
+}  // namespace engine::pg
+
+namespace engine::pg {
+
+std::string PgTable::quotedTable() const {
+    return quoteIdentifier(schema_) + "." + quoteIdentifier(tableName_);
+}
+
+std::string PgTable::indexName(std::size_t key) const {
+    return quoteIdentifier(schema_) + "." +
+           quoteIdentifier(identifier(tableName_, ":" + keyColumn(key)));
+}
+
+namespace {
+
+std::string createIndexSql(const std::string& index, const std::string& table, const KeySpec& key,
+                           std::size_t number) {
+    // The index name is given unqualified: it lives in the table's schema.
+    return std::string(key.duplicates ? "CREATE INDEX " : "CREATE UNIQUE INDEX ") + index + " ON " +
+           table + " (" + keyColumn(number) + (key.duplicates ? ", id)" : ")");
+}
+
+}  // namespace
+
+std::int16_t PgTable::changeKeys(const FileDescription& next,
+                                 const std::function<std::int16_t()>& work) {
+    if (inTransaction_) return status::invalidOperation;
+    ahead_.valid = false;
+    std::uint64_t which = 0;
+    if (const std::int16_t st = session_->begin(which); st != status::ok) return st;
+    std::int16_t st = work();
+    if (st == status::ok) {
+        const std::string stored = encodeDescription(next);
+        const Param params[] = {Param::bytes(stored), Param::int32(fileId_)};
+        if (!conn().runOnce("UPDATE " + quoteIdentifier(schema_) +
+                                ".nubo_files SET description = $1 WHERE id = $2",
+                            params)) {
+            st = failed();
+        }
+    }
+    if (st != status::ok) {
+        session_->rollback(which);
+        return st;
+    }
+    if (const std::int16_t committed = session_->commit(which); committed != status::ok) {
+        return committed;
+    }
+    description_ = next;
+    return prepareStatements(tableName_);
+}
+
+std::int16_t PgTable::addKey(const FileDescription& next, const KeyEncoder& encode) {
+    const std::size_t number = description_.keys.size();
+    if (next.keys.size() != number + 1) return status::invalidOperation;
+    const KeySpec& key = next.keys.back();
+    const std::string t = quotedTable();
+    const std::string column = keyColumn(number);
+    return changeKeys(next, [&]() -> std::int16_t {
+        if (!conn().runOnce("ALTER TABLE " + t + " ADD COLUMN " + column + " bytea CHECK (length(" +
+                            column + ") = " + std::to_string(key.length) + ")")) {
+            return failed();
+        }
+        // Every row's value, in batches along the ids.
+        const std::string batch = "SELECT id, data FROM " + t +
+                                  " WHERE id > $1 ORDER BY id LIMIT " +
+                                  std::to_string(readAheadRows * 16);
+        const std::string write = "UPDATE " + t + " SET " + column + " = $1 WHERE id = $2";
+        std::vector<unsigned char> value(key.length, 0);
+        for (RowId last = 0;;) {
+            const Param from[] = {Param::int64(last)};
+            const Result rows = conn().runOnce(batch, from);
+            if (!rows) return failed();
+            if (rows.rows() == 0) break;
+            for (int r = 0; r < rows.rows(); ++r) {
+                const auto data = rows.bytes(r, 1);
+                if (!rows.int64(r, 0, last) || data.size() != description_.recordLength) {
+                    return status::ioError;
+                }
+                const bool present = encode(data.data(), value.data());
+                const Param params[] = {
+                    present ? Param::bytes(value.data(), value.size()) : Param::null(),
+                    Param::int64(last)};
+                if (!conn().runOnce(write, params)) return failed();
+            }
+        }
+        if (key.nulls == NullKey::None &&
+            !conn().runOnce("ALTER TABLE " + t + " ALTER COLUMN " + column + " SET NOT NULL")) {
+            return failed();
+        }
+        if (!conn().runOnce(createIndexSql(quoteIdentifier(identifier(tableName_, ":" + column)), t,
+                                           key, number))) {
+            return failed();
+        }
+        return status::ok;
+    });
+}
+
+std::int16_t PgTable::dropKey(std::size_t key, const FileDescription& next) {
+    const std::size_t keys = description_.keys.size();
+    if (key >= keys || next.keys.size() != keys - 1) return status::invalidOperation;
+    const std::string t = quotedTable();
+    return changeKeys(next, [&]() -> std::int16_t {
+        std::vector<std::string> statements;
+        for (std::size_t k = key; k < keys; ++k) statements.push_back("DROP INDEX " + indexName(k));
+        statements.push_back("ALTER TABLE " + t + " DROP COLUMN " + keyColumn(key));
+        for (std::size_t k = key + 1; k < keys; ++k) {
+            statements.push_back("ALTER TABLE " + t + " RENAME COLUMN " + keyColumn(k) + " TO " +
+                                 keyColumn(k - 1));
+            statements.push_back(
+                createIndexSql(quoteIdentifier(identifier(tableName_, ":" + keyColumn(k - 1))), t,
+                               next.keys[k - 1], k - 1));
+        }
+        for (const std::string& sql : statements) {
+            if (!conn().runOnce(sql)) return failed();
+        }
+        return status::ok;
+    });
 }
 
 }  // namespace engine::pg

@@ -57,6 +57,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,10 +113,23 @@ public:
     bool lockRow(RowId id) override;
     void unlockRow(RowId id) override;
     bool lockedElsewhere(RowId id) override;
+    // In one transaction of the session: the column added, filled row by
+    // row (the values are the engine's, made here), then its index and the
+    // catalog's description; or the key's index and column dropped and the
+    // later keys' columns and indexes renamed one number lower. The
+    // statements' names follow the description, so a connection that
+    // prepared them for the old keys never takes them for the new ones.
+    std::int16_t addKey(const FileDescription& next, const KeyEncoder& encode) override;
+    std::int16_t dropKey(std::size_t key, const FileDescription& next) override;
 
 private:
     PgTable() = default;
     std::int16_t prepareStatements(const std::string& tableName);
+    // Runs `work` in a transaction of the session, stores `next` in the
+    // catalog, commits and prepares the statements for `next`.
+    std::int16_t changeKeys(const FileDescription& next, const std::function<std::int16_t()>& work);
+    std::string quotedTable() const;
+    std::string indexName(std::size_t key) const;
     std::vector<Param> rowParams(const unsigned char* record, const unsigned char* keys) const;
     Connection& conn() { return session_->connection(); }
     std::int16_t failed() { return conn().fault().status; }
@@ -129,6 +143,7 @@ private:
 
     std::shared_ptr<Session> session_;
     std::string schema_;
+    std::string tableName_;
     std::int32_t fileId_ = 0;
     std::int32_t rowLockFile_ = 0;  // the file's key: the upper half of every row-lock key
     bool locked_ = false;

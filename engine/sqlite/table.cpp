@@ -783,3 +783,127 @@ std::int16_t SqliteTable::count(std::uint32_t& out) {
 }
 
 }  // namespace engine::sqlite
+
+namespace engine::sqlite {
+namespace {
+
+// The SQL function that gives each row its value of a key being added.
+constexpr const char* newKeyFunction = "nubo_new_key";
+
+struct NewKey {
+    const Table::KeyEncoder* encode = nullptr;
+    std::uint16_t recordLength = 0;
+    std::vector<unsigned char> value;
+};
+
+void newKeyValue(sqlite3_context* context, int, sqlite3_value** args) {
+    auto* key = static_cast<NewKey*>(sqlite3_user_data(context));
+    const auto* record = static_cast<const unsigned char*>(sqlite3_value_blob(args[0]));
+    if (record == nullptr || sqlite3_value_bytes(args[0]) != key->recordLength) {
+        sqlite3_result_error(context, "record of another length", -1);
+        return;
+    }
+    if (!(*key->encode)(record, key->value.data())) {
+        sqlite3_result_null(context);
+        return;
+    }
+    sqlite3_result_blob(context, key->value.data(), static_cast<int>(key->value.size()),
+                        SQLITE_TRANSIENT);
+}
+
+std::string createIndexStatement(const KeySpec& key, std::size_t number) {
+    return std::string(key.duplicates ? "CREATE INDEX " : "CREATE UNIQUE INDEX ") +
+           keyIndex(number) + " ON records (" + keyColumn(number) + ")";
+}
+
+}  // namespace
+
+std::int16_t SqliteTable::addKey(const FileDescription& next, const KeyEncoder& encode) {
+    const std::size_t number = description_.keys.size();
+    if (inTransaction_ || next.keys.size() != number + 1) return status::invalidOperation;
+    const KeySpec& key = next.keys.back();
+    NewKey values{&encode, description_.recordLength, std::vector<unsigned char>(key.length, 0)};
+    if (sqlite3_create_function_v2(db_, newKeyFunction, 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, &values,
+                                   &newKeyValue, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return status::ioError;
+    }
+    // A null key's column holds NULL for the rows out of its index.
+    const std::vector<std::string> statements = {
+        "ALTER TABLE records ADD COLUMN " + keyColumn(number) +
+            (key.nulls == NullKey::None ? " BLOB NOT NULL DEFAULT x''" : " BLOB"),
+        "UPDATE records SET " + keyColumn(number) + " = " + newKeyFunction + "(data)",
+        createIndexStatement(key, number),
+    };
+    const std::int16_t st = changeKeys(next, statements);
+    sqlite3_create_function_v2(db_, newKeyFunction, 1, SQLITE_UTF8, nullptr, nullptr, nullptr,
+                               nullptr, nullptr);
+    return st;
+}
+
+std::int16_t SqliteTable::dropKey(std::size_t key, const FileDescription& next) {
+    const std::size_t keys = description_.keys.size();
+    if (inTransaction_ || key >= keys || next.keys.size() != keys - 1) {
+        return status::invalidOperation;
+    }
+    std::vector<std::string> statements;
+    for (std::size_t k = key; k < keys; ++k) statements.push_back("DROP INDEX " + keyIndex(k));
+    statements.push_back("ALTER TABLE records DROP COLUMN " + keyColumn(key));
+    for (std::size_t k = key + 1; k < keys; ++k) {
+        statements.push_back("ALTER TABLE records RENAME COLUMN " + keyColumn(k) + " TO " +
+                             keyColumn(k - 1));
+        statements.push_back(createIndexStatement(next.keys[k - 1], k - 1));
+    }
+    return changeKeys(next, statements);
+}
+
+std::int16_t SqliteTable::changeKeys(const FileDescription& next,
+                                     const std::vector<std::string>& statements) {
+    endWalk();
+    std::int16_t st = run(begin_);
+    if (st != status::ok) return afterWrite(st);
+    for (const std::string& sql : statements) {
+        const int rc = execute(db_, sql.c_str());
+        if (rc != SQLITE_OK) {
+            st = statusFromSqlite(rc);
+            break;
+        }
+    }
+    if (st == status::ok) {
+        const std::string stored = encodeDescription(next);
+        Statement write;
+        int rc = write.prepare(db_, "UPDATE nubo_file SET description = ?1 WHERE id = 1");
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_bind_blob(write.get(), 1, stored.data(), static_cast<int>(stored.size()),
+                                   SQLITE_TRANSIENT);
+        }
+        if (rc == SQLITE_OK) rc = sqlite3_step(write.get());
+        if (rc != SQLITE_DONE) st = statusFromSqlite(rc);
+    }
+    if (st == status::ok) st = run(commit_);
+    if (st != status::ok) {
+        if (sqlite3_get_autocommit(db_) == 0) run(rollback_);
+        // The schema as it was: the statements prepared for it stand.
+        return afterWrite(st);
+    }
+    return reload();
+}
+
+std::int16_t SqliteTable::reload() {
+    endWalk();
+    walks_.clear();
+    seeks_.clear();
+    ranks_.clear();
+    nths_.clear();
+    distinct_.clear();
+    keyOffsets_.clear();
+    description_ = FileDescription{};
+    countKnown_ = false;
+    distinctKnown_ = false;
+    for (auto step : {&SqliteTable::readDescription, &SqliteTable::checkSchema,
+                      &SqliteTable::prepareStatements}) {
+        if (const std::int16_t st = (this->*step)(); st != status::ok) return st;
+    }
+    return status::ok;
+}
+
+}  // namespace engine::sqlite

@@ -75,6 +75,12 @@ public:
     bool lockRow(RowId id) override { return lock_.lockRecord(id); }
     void unlockRow(RowId id) override { lock_.unlockRecord(id); }
     bool lockedElsewhere(RowId id) override { return lock_.lockedElsewhere(id); }
+    // A new column and index filled in one write transaction (the values
+    // through an SQL function of this connection alone); a dropped key's
+    // index and column go, and the later keys' columns and indexes take the
+    // numbers one lower. The statements are prepared again afterwards.
+    std::int16_t addKey(const FileDescription& next, const KeyEncoder& encode) override;
+    std::int16_t dropKey(std::size_t key, const FileDescription& next) override;
 
 private:
     SqliteTable() = default;
@@ -86,6 +92,13 @@ private:
     std::int16_t readDescription();
     std::int16_t checkSchema();
     std::int16_t prepareStatements();
+    // Runs `statements` and stores `next` in one write transaction, then
+    // takes `next` as the table's description.
+    std::int16_t changeKeys(const FileDescription& next,
+                            const std::vector<std::string>& statements);
+    // Drops every per-key statement and prepares them again for the stored
+    // description.
+    std::int16_t reload();
     std::int16_t prepare(Statement& stmt, const std::string& sql);
     std::int16_t seekStatement(std::size_t key, Seek how, sqlite3_stmt*& out);
     std::int16_t bindRow(sqlite3_stmt* stmt, const unsigned char* record,
