@@ -250,6 +250,89 @@ TEST(PostgresViews, RefusedLoginIsAStatusWithoutThePassword) {
     EXPECT_NE(refused.err.find("status 94"), std::string::npos) << refused.err;
 }
 
+// Paths with quotes, semicolons, SQL and non-ASCII letters, through the
+// utility and the record manager's entry: each file is a table of its own
+// that reads back what was written to it; the files of the installation
+// beside them keep their records, the schema holds no table but the
+// catalog's, and a neighbouring schema and "public" stay as they were.
+TEST(PostgresNames, HostilePathsStayNamesAndTouchNothingElse) {
+    NUBO_NEED_SERVER();
+    testing_support::TempDir dir;
+    const pg_test::SchemaGuard schema(pg_test::freshSchema("names"));
+    dir.write("server/nubodb.server",
+              "server = " + pg_test::serverConninfo() + "\nschema = " + schema.name() + "\n");
+    auto conn = pg_test::connect(pg_test::serverConninfo());
+    ASSERT_TRUE(conn);
+    // A neighbour of the test's own: a schema with a table and a row.
+    const pg_test::SchemaGuard neighbour(schema.name() + "_n");
+    const std::string qn = conn->quote(neighbour.name());
+    pg_test::exec(*conn, "CREATE SCHEMA " + qn);
+    pg_test::exec(*conn, "CREATE TABLE " + qn + ".t (a int)");
+    pg_test::exec(*conn, "INSERT INTO " + qn + ".t VALUES (7)");
+    const std::string sentinel = dir.dir() + "server/dades/FinquesH.dat";
+    ASSERT_EQ(run({"create", sentinel, "--from", kExamples + "ddf-src/FinquesH.ddf"}).code, 0);
+    ASSERT_EQ(run({"import", sentinel, kExamples + "data/properties.csv"}).code, 0);
+    const std::string sentinelRows = run({"export", sentinel}).out;
+    const std::string names[] = {
+        "dades/o'brien.dat",
+        "dades/x\"; DROP TABLE \"dades/finquesh.dat\"; --.dat",
+        "dades/'); DELETE FROM nubo_files; --.dat",
+        "dades/Propietaris \xC3\x91"
+        "and\xC3\xBA \xE2\x82\xAC.dat",
+        "dades/" + std::string(70, 'q') + "'\".dat",
+    };
+    dir.write("c.csv",
+              "property,owner,issueDate,issueNumber,collectedDate,total,flagged,state\n"
+              "1,1,01/04/2026,01,,18500,12000,P\n");
+    for (const std::string& name : names) {
+        const std::string path = dir.dir() + "server/" + name;
+        const Result c = run({"create", path, "--from", kExamples + "ddf-src/CobramH.ddf"});
+        ASSERT_EQ(c.code, 0) << name << ": " << c.err;
+        ASSERT_EQ(run({"import", path, dir.dir() + "c.csv", "--layout", "collections"}).code, 0)
+            << name;
+        const Result e = run({"export", path, "--layout", "collections"});
+        ASSERT_EQ(e.code, 0) << name << ": " << e.err;
+        EXPECT_NE(e.out.find("1,1,01/04/2026,01,,18500,12000,P"), std::string::npos) << e.out;
+        EXPECT_EQ(run({"check", path}).code, 0) << name;
+    }
+    EXPECT_EQ(run({"export", sentinel}).out, sentinelRows);
+    // In the schema: the catalog, and the tables it names, one per file.
+    const std::string qs = conn->quote(schema.name());
+    const engine::pg::Result tables = conn->runOnce(
+        "SELECT (SELECT count(*) FROM pg_tables WHERE schemaname = $1), "
+        "(SELECT count(*) FROM " +
+            qs +
+            ".nubo_files f JOIN pg_tables t "
+            "ON t.schemaname = $1 AND t.tablename = f.table_name), "
+            "(SELECT count(*) FROM " +
+            qs + ".nubo_files)",
+        std::vector{engine::pg::Param::text(schema.name())});
+    ASSERT_TRUE(tables) << conn->fault().message;
+    std::int64_t inSchema = 0, named = 0, files = 0;
+    ASSERT_TRUE(tables.int64(0, 0, inSchema));
+    ASSERT_TRUE(tables.int64(0, 1, named));
+    ASSERT_TRUE(tables.int64(0, 2, files));
+    const auto count = static_cast<std::int64_t>(std::size(names)) + 1;
+    EXPECT_EQ(files, count);
+    EXPECT_EQ(named, count);
+    EXPECT_EQ(inSchema, count + 1);  // and nubo_files
+    const engine::pg::Result left = conn->runOnce(
+        "SELECT (SELECT count(*) FROM pg_tables WHERE schemaname = $1), "
+        "(SELECT count(*) FROM " +
+            qn +
+            ".t WHERE a = 7), "
+            "(SELECT count(*) FROM pg_namespace WHERE nspname = 'public')",
+        std::vector{engine::pg::Param::text(neighbour.name())});
+    ASSERT_TRUE(left) << conn->fault().message;
+    std::int64_t neighbourTables = 0, neighbourRows = 0, publicLeft = 0;
+    ASSERT_TRUE(left.int64(0, 0, neighbourTables));
+    ASSERT_TRUE(left.int64(0, 1, neighbourRows));
+    ASSERT_TRUE(left.int64(0, 2, publicLeft));
+    EXPECT_EQ(neighbourTables, 1);
+    EXPECT_EQ(neighbourRows, 1);
+    EXPECT_EQ(publicLeft, 1);
+}
+
 // The workstation role of scripts/pg-workstation-role.sql: the program's
 // issue run as that role bills every owner, and the role is refused DROP and
 // ALTER of the data tables and writes to the catalog (status 94, the
