@@ -32,7 +32,7 @@ void commandViews(const Args& args, std::ostream& out) {
                  "): " + fault.message);
     }
     const auto failed = [&](const std::string& what) {
-        const engine::pg::Fault& f = conn->fault();
+        const engine::pg::Fault f = conn->fault();  // before the rollback's own
         conn->runOnce("ROLLBACK");
         fail(mapPath, 0,
              what + " (status " + std::to_string(f.status) + "): " + f.message +

@@ -248,6 +248,13 @@ TEST(PostgresViews, RefusedLoginIsAStatusWithoutThePassword) {
     const Result refused = run({"views", dir.dir() + "b/nubodb.server"});
     EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find("status 94"), std::string::npos) << refused.err;
+    // A schema without data files: the server's own reason, no view made.
+    dir.write("c/nubodb.server",
+              "server = " + pg_test::serverConninfo() + "\nschema = no_files_here_v\n");
+    const Result empty = run({"views", dir.dir() + "c/nubodb.server"});
+    EXPECT_EQ(empty.code, 1);
+    EXPECT_NE(empty.err.find("nubo_files"), std::string::npos) << empty.err;
+    EXPECT_EQ(empty.err.find("status 0"), std::string::npos) << empty.err;
 }
 
 // Paths with quotes, semicolons, SQL and non-ASCII letters, through the
