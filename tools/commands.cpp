@@ -54,6 +54,11 @@ const Entry kCommands[] = {
     {"undo", commandUndo,
      "  undo COLLECTIONS --date DD/MM/YYYY --issue N [--from P/O] [--to P/O] [--yes]\n"
      "                                   removes the collections of one issue, all or nothing\n"},
+#ifdef NUBODAT_VIEWS
+    {"views", commandViews,
+     "  views MAPFILE                    on the server the map file names, a view with\n"
+     "                                   named, typed columns per file of a known layout\n"},
+#endif
 };
 
 std::string commandUsage(const Entry& c) {

@@ -45,6 +45,10 @@ void commandWorkFile(const Args& args, std::ostream& out);
 void commandPreview(const Args& args, std::ostream& out);
 // undo COLLECTIONS --date D --issue N [--from P/O] [--to P/O] [--yes].
 void commandUndo(const Args& args, std::ostream& out);
+// views MAPFILE: on the server a map file names, a view with named, typed
+// columns for every data file of a known layout (tools/views.h), made or
+// replaced in one transaction. Only in a build with the PostgreSQL backend.
+void commandViews(const Args& args, std::ostream& out);
 // check FILE: every key walked both ways, counts and keys confirmed.
 // Throws Error listing what disagrees.
 void commandCheck(const Args& args, std::ostream& out);
