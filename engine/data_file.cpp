@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "engine/extended.h"
@@ -50,7 +51,19 @@ bool allZero(const unsigned char* p, std::size_t n) {
 
 // An autoincrement write that lost its number to another process tries
 // again this often with a fresh one.
-constexpr int autoIncrementAttempts = 16;
+constexpr int autoIncrementAttempts = 64;
+
+// Before trying again: a pause of random length, growing with the attempts
+// (at most 8 ms). Without it two writers fall into step, and the one a round
+// trip behind (on a server: the one that waited for the other's commit)
+// reads the highest number just before the other takes the next one, again
+// and again.
+void pauseAfterLostNumber(int attempt) {
+    static thread_local std::minstd_rand random(std::random_device{}());
+    const int most = std::min(attempt, 8) * 1000;
+    std::uniform_int_distribution<int> micros(0, most);
+    std::this_thread::sleep_for(std::chrono::microseconds(micros(random)));
+}
 
 }  // namespace
 
@@ -644,6 +657,7 @@ std::int16_t DataFile::insert(unsigned char* record, std::uint32_t length, int k
             return st;
         }
         numbered = recordBuffer_;
+        pauseAfterLostNumber(attempt);
     }
     returnAutoIncrements(record);
     if (inserted != nullptr) *inserted = id;
@@ -700,6 +714,7 @@ std::int16_t DataFile::update(unsigned char* record, std::uint32_t length, int k
             return st;
         }
         numbered = recordBuffer_;
+        pauseAfterLostNumber(attempt);
     }
     returnAutoIncrements(record);
     // A single lock ends with the update of its record; multiple locks stay.
