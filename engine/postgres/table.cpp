@@ -392,6 +392,10 @@ std::int16_t PgTable::seek(std::size_t key, Seek how, const unsigned char* value
     const Result r = conn().run(seeks_[key][static_cast<std::size_t>(how)], params);
     if (!r) return failed();
     if (r.rows() == 0) return status::ok;
+    return takeKeyedRow(r, spec, out);
+}
+
+std::int16_t PgTable::takeKeyedRow(const Result& r, const KeySpec& spec, FoundRow& out) {
     std::int64_t id = 0;
     const auto record = r.bytes(0, 1);
     const auto encoded = r.bytes(0, 2);
@@ -596,20 +600,7 @@ std::int16_t PgTable::seekNth(std::size_t key, std::uint64_t n, FoundRow& out) {
     const Result r = conn().run(nths_[key], {Param::int64(offset)});
     if (!r) return failed();
     if (r.rows() == 0) return status::ok;
-    std::int64_t id = 0;
-    const auto record = r.bytes(0, 1);
-    const auto encoded = r.bytes(0, 2);
-    if (!r.int64(0, 0, id) || record.size() != description_.recordLength ||
-        encoded.size() != description_.keys[key].length) {
-        return status::ioError;
-    }
-    std::copy(record.begin(), record.end(), foundRecord_.begin());
-    std::copy(encoded.begin(), encoded.end(), foundKey_.begin());
-    out.found = true;
-    out.id = id;
-    out.record = foundRecord_.data();
-    out.key = foundKey_.data();
-    return status::ok;
+    return takeKeyedRow(r, description_.keys[key], out);
 }
 
 std::int16_t PgTable::begin() {

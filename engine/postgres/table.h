@@ -138,6 +138,9 @@ private:
     // 8 when it is gone.
     std::int16_t readStored(RowId id, std::vector<unsigned char>& stored);
     std::int16_t takeRow(const Result& r, FoundRow& out);
+    // The first row of a keyed read (id, record, key along `spec`) into the
+    // found buffers; 3 columns of the sizes the description gives, else 2.
+    std::int16_t takeKeyedRow(const Result& r, const KeySpec& spec, FoundRow& out);
     // The records and the change counter from the catalog.
     std::int16_t readCounters(std::int64_t& records, std::int64_t& changes);
 
